@@ -1,0 +1,102 @@
+// The workstation agent: the station's clock and mode, the commands it obeys, its once-a-second
+// countdown with the user's warning, and the lock it puts on the station. It reaches the world
+// only through the interfaces below; the Win32 shell provides the real ones.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "agent/lock_picture.h"
+#include "link/host_list.h"
+#include "link/message_boxes.h"
+#include "link/network.h"
+#include "link/protocol.h"
+
+namespace vorlek {
+
+// The kernel-mode driver that holds keyboard and mouse while the station is locked.
+class InputLockDevice {
+public:
+    virtual ~InputLockDevice() = default;
+    // Returns only when the device is open; otherwise tells the user and ends the program.
+    virtual void Open() = 0;
+    virtual void LockInput() = 0;
+    virtual void UnlockInput() = 0;
+};
+
+// The full-screen window that shows the lock picture.
+class LockScreen {
+public:
+    virtual ~LockScreen() = default;
+    // Creates the window over the whole screen, brings it to the foreground and paints the
+    // picture; false when the window could not be created.
+    virtual bool Open(const LockPicture& picture) = 0;
+    virtual void Close() = 0;
+};
+
+// The user's session on the workstation.
+class Session {
+public:
+    virtual ~Session() = default;
+    virtual void LogOff() = 0;
+    virtual void Reboot() = 0;
+};
+
+// Timer 1 of the agent's window, which drives Tick once a second.
+class TickTimer {
+public:
+    virtual ~TickTimer() = default;
+    // Restarts the period, so the next tick comes a full second later.
+    virtual void Rearm() = 0;
+};
+
+struct AgentPorts {
+    Network& network;
+    MessageBoxes& boxes;
+    InputLockDevice& device;
+    LockScreen& lockScreen;
+    Session& session;
+    TickTimer& timer;
+};
+
+class Agent {
+public:
+    // servers: the list read from "servers"; picturePath: "BLOCKED.BMP" beside the executable.
+    Agent(AgentPorts ports, HostList servers, std::string picturePath);
+
+    // Says hello to every server (or once by broadcast when there are none), applies the first
+    // mode, AVAILABLE, with its report, then opens the input-lock device.
+    void Start();
+    // Receives one datagram and acts on it; called on every read notification of the socket.
+    void HandleDatagram();
+    void ExecuteCommand(StatusWord word);
+    StatusWord CurrentStatus() const;
+    void ReportStatus();
+    // The once-a-second step: countdown, warning, lock when the time is out.
+    void Tick();
+
+    std::uint32_t remaining() const { return remaining_; }
+    StationState state() const { return state_; }
+    std::uint32_t warningThreshold() const { return warningThreshold_; }
+    const HostList& servers() const { return servers_; }
+    // The loaded lock picture, or nullptr before the first successful load.
+    const LockPicture* picture() const { return picture_ ? &*picture_ : nullptr; }
+    bool lockWindowOpen() const { return lockWindowOpen_; }
+
+private:
+    void ShowLockScreen();
+    void HideLockScreen();
+    void SendTo(Peer to, StatusWord word);
+
+    AgentPorts ports_;
+    HostList servers_;
+    std::string picturePath_;
+    std::uint32_t remaining_ = 0;
+    StationState state_ = StationState::AVAILABLE;
+    std::uint32_t warningThreshold_ = 0;
+    std::optional<LockPicture> picture_;
+    bool lockWindowOpen_ = false;
+};
+
+}  // namespace vorlek

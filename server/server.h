@@ -1,0 +1,124 @@
+// The console's engine: the addresses it polls, the registry of stations that have a row, its
+// reaction to the agents' datagrams and the work of its one-second timer.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <span>
+#include <string>
+
+#include "link/host_list.h"
+#include "link/message_boxes.h"
+#include "link/network.h"
+#include "link/protocol.h"
+#include "server/station_list.h"
+
+namespace vorlek {
+
+// Bits of Server::flags.
+inline constexpr std::uint32_t PopulatedFlag = 0x02;
+inline constexpr std::uint32_t ReselectFlag = 0x04;
+inline constexpr std::uint32_t PeriodicCheckFlag = 0x08;
+inline constexpr std::uint32_t TimeoutFlag = 0x10;
+inline constexpr std::uint32_t WarningFlag = 0x20;
+
+// Rows of the station list whose indices the console remembers.
+inline constexpr std::size_t kSavedSelectionSize = 2048;
+// Selected rows that take part in one command or query.
+inline constexpr std::size_t kSelectionLimit = 1024;
+// Stations collected by the start-up discovery.
+inline constexpr std::size_t kDiscoveryLimit = 2048;
+// Answer-watch periods a station is given before it is declared OFF.
+inline constexpr std::uint32_t kAnswerAttempts = 3;
+
+struct StationRecord {
+    Ipv4 address = 0;
+    StatusWord status = 0;
+    std::uint32_t waitTicks = 0;
+    std::uint32_t attemptsLeft = 0;
+};
+
+struct ServerPorts {
+    Network& network;
+    NameService& names;
+    MessageBoxes& boxes;
+    StationList& rows;
+    ConsoleWindow& window;
+    Clock& clock;
+};
+
+class Server {
+public:
+    // ownAddress: the endpoint's address; addresses: the list read from "clients".
+    Server(ServerPorts ports, Ipv4 ownAddress, HostList addresses);
+
+    // The start-up discovery when "clients" gave no address: one broadcast StatusRequest, then
+    // five seconds of collecting the senders of whatever arrives.
+    void Discover();
+
+    // Registry and address array.
+    void AddAddress(Ipv4 address);
+    bool IsListedAddress(Ipv4 address) const;
+    StationRecord* FindStation(Ipv4 address);
+    StationRecord& AppendStation(Ipv4 address);
+    void SendToAllStations(std::span<const std::uint8_t> bytes);
+
+    // One read notification of the socket.
+    void HandleDatagram();
+
+    // Timer 1, once a second, in this order.
+    void OnTimerTick();
+    void RefreshCountdowns();
+    void CountCheckTick();
+    void DetectSilentStations();
+    void PopulateStations();
+    void CheckAllStations();
+
+    // Timer 2, every 50 ms.
+    void Reselect();
+
+    // The index of the first row whose address part is the address, or -1.
+    int FindRow(Ipv4 address);
+
+    // Operator commands.
+    void SendToSelected(StatusWord word);
+    void QuerySelected();
+    void AddTime(std::uint32_t seconds);
+    void OnSelectionChanged();
+
+    // Options.
+    std::int32_t checkPeriod() const { return checkPeriod_; }
+    void setCheckPeriod(std::uint32_t seconds) { checkPeriod_ = static_cast<std::int32_t>(seconds); }
+    std::uint32_t replyTimeout() const { return replyTimeout_; }
+    void setReplyTimeout(std::uint32_t seconds) { replyTimeout_ = seconds; }
+    std::uint32_t warningTime() const { return warningTime_; }
+    void setWarningTime(std::uint32_t seconds) { warningTime_ = seconds; }
+    std::uint32_t flags() const { return flags_; }
+    void setFlags(std::uint32_t flags) { flags_ = flags; }
+
+    const HostList& addresses() const { return addresses_; }
+    const std::deque<StationRecord>& stations() const { return stations_; }
+    std::int32_t checkCounter() const { return checkCounter_; }
+    std::uint32_t lastTick() const { return lastTick_; }
+    const std::array<std::int32_t, kSavedSelectionSize>& savedSelection() const {
+        return savedSelection_;
+    }
+
+private:
+    ServerPorts ports_;
+    Ipv4 ownAddress_;
+    HostList addresses_;
+    std::int32_t checkCounter_ = 60;
+    std::int32_t checkPeriod_ = 60;
+    std::uint32_t replyTimeout_ = 5;
+    std::uint32_t lastTick_ = 0;
+    std::uint32_t warningTime_ = 600;
+    std::uint32_t flags_ = PeriodicCheckFlag | TimeoutFlag | WarningFlag;
+    std::array<std::int32_t, kSavedSelectionSize> savedSelection_;
+    // Records are appended and never removed; a deque keeps their addresses stable, so a record
+    // found before a message box is still valid after it.
+    std::deque<StationRecord> stations_;
+};
+
+}  // namespace vorlek
