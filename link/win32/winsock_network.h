@@ -1,0 +1,32 @@
+// Datagrams and name look-ups over Winsock, on a socket that a WinsockLayer opened and bound.
+#pragma once
+
+#include <winsock2.h>
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "link/network.h"
+
+namespace vorlek {
+
+class WinsockNetwork final : public Network, public NameService {
+public:
+    // The socket stays the caller's: it is neither closed nor changed here.
+    explicit WinsockNetwork(SOCKET socket) : socket_(socket) {}
+
+    void SendTo(Peer to, std::span<const std::uint8_t> bytes) override;
+    std::optional<Received> ReceiveFrom(std::span<std::uint8_t> buffer) override;
+    bool WaitReadable(std::chrono::milliseconds timeout) override;
+
+    std::optional<Ipv4> LookUpName(const std::string& name) override;
+    std::optional<std::string> LookUpAddress(Ipv4 address) override;
+
+private:
+    SOCKET socket_;
+};
+
+}  // namespace vorlek
