@@ -66,7 +66,8 @@ HostList ReadHostList(std::FILE* file, Ipv4 ownAddress, NameService& names) {
     // A read that returns nothing ends the file; a read error ends it too, rather than spinning.
     while (std::fgets(line, sizeof line, file) != nullptr) {
         // The scan and the digit test both see the line up to its first NUL byte.
-        if (const auto entry = EntryOf(std::string_view(line, std::strlen(line)), ownAddress, names)) {
+        if (const auto entry =
+                EntryOf(std::string_view(line, std::strlen(line)), ownAddress, names)) {
             entries.push_back(*entry);
         }
     }

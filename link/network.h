@@ -13,7 +13,7 @@
 namespace vorlek {
 
 struct Peer {
-    Ipv4 address = 0;         // network byte order
+    Ipv4 address = 0;        // network byte order
     std::uint16_t port = 0;  // host byte order
 };
 

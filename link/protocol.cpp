@@ -15,9 +15,13 @@ WordDatagram BuildWordDatagram(DatagramType type, StatusWord word) {
 
 }  // namespace
 
-ShortDatagram BuildHello() { return {static_cast<std::uint8_t>(DatagramType::Hello)}; }
+ShortDatagram BuildHello() {
+    return {static_cast<std::uint8_t>(DatagramType::Hello)};
+}
 
-ShortDatagram BuildStatusRequest() { return {static_cast<std::uint8_t>(DatagramType::Status)}; }
+ShortDatagram BuildStatusRequest() {
+    return {static_cast<std::uint8_t>(DatagramType::Status)};
+}
 
 WordDatagram BuildCommand(StatusWord word) {
     return BuildWordDatagram(DatagramType::Command, word);

@@ -59,7 +59,9 @@ UdpEndpoint::UdpEndpoint(SocketLayer& sockets, MessageBoxes& boxes) : sockets_(s
     ready_ = 1;
 }
 
-UdpEndpoint::~UdpEndpoint() { Close(); }
+UdpEndpoint::~UdpEndpoint() {
+    Close();
+}
 
 void UdpEndpoint::Close() {
     if (socketOpen_) {
