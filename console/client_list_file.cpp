@@ -1,0 +1,112 @@
+#include "console/client_list_file.h"
+
+#include <cctype>
+#include <memory>
+#include <optional>
+
+namespace vorlek {
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using ReadFile = std::unique_ptr<std::FILE, FileCloser>;
+
+bool IsSpace(char c) {
+    return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
+
+// One line with its line end, if the file had one; nullopt at the end of the file.
+std::optional<std::string> ReadLine(std::FILE* file) {
+    std::string line;
+    int c = 0;
+    while ((c = std::fgetc(file)) != EOF) {
+        line.push_back(static_cast<char>(c));
+        if (c == '\n') {
+            break;
+        }
+    }
+    if (line.empty()) {
+        return std::nullopt;
+    }
+    return line;
+}
+
+// The first white-space-delimited word of a line, as " %s " takes it; empty when there is none.
+std::string_view FirstWord(std::string_view line) {
+    std::size_t begin = 0;
+    while (begin < line.size() && IsSpace(line[begin])) {
+        ++begin;
+    }
+    std::size_t end = begin;
+    while (end < line.size() && !IsSpace(line[end])) {
+        ++end;
+    }
+    return line.substr(begin, end - begin);
+}
+
+bool IsComment(std::string_view word) {
+    return !word.empty() && word.front() == '#';
+}
+
+// Copies the comment lines that come before the first entry; blank lines among them are left
+// out. False when a write failed.
+bool CopyLeadingComments(std::FILE* from, std::FILE* to) {
+    while (const std::optional<std::string> line = ReadLine(from)) {
+        const std::string_view word = FirstWord(*line);
+        if (word.empty()) {
+            continue;
+        }
+        if (!IsComment(word)) {
+            break;
+        }
+        if (std::fputs(line->c_str(), to) == EOF) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool WriteEntries(const std::vector<std::string>& entries, std::FILE* to) {
+    for (const std::string& entry : entries) {
+        if (std::fputc('\n', to) == EOF || std::fputs(entry.c_str(), to) == EOF) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+std::vector<std::string> ReadClientEntries(std::FILE* file) {
+    std::vector<std::string> entries;
+    while (const std::optional<std::string> line = ReadLine(file)) {
+        const std::string_view word = FirstWord(*line);
+        if (!word.empty() && !IsComment(word)) {
+            entries.emplace_back(word);
+        }
+    }
+    return entries;
+}
+
+bool SaveClientList(const std::vector<std::string>& entries, ClientListFiles& files) {
+    std::FILE* out = files.Open(kNewClientListFile, "w");
+    if (out == nullptr) {
+        return false;
+    }
+    bool written = true;
+    if (ReadFile in{files.Open(kClientListFile, "r")}) {
+        written = CopyLeadingComments(in.get(), out) && std::ferror(in.get()) == 0;
+    }
+    written = written && WriteEntries(entries, out);
+    // The close flushes the buffer, so it is the write that most often fails (a full disk).
+    const bool closed = std::fclose(out) == 0;
+    if (written && closed && files.Replace(kNewClientListFile, kClientListFile)) {
+        return true;
+    }
+    files.Remove(kNewClientListFile);
+    return false;
+}
+
+}  // namespace vorlek

@@ -1,0 +1,36 @@
+// The station-list editor's side of "clients": the entries it shows, and the save that rewrites
+// the file through "newclients" without ever leaving the operator without a list.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vorlek {
+
+inline constexpr const char* kClientListFile = "clients";
+inline constexpr const char* kNewClientListFile = "newclients";
+
+// The files the editor touches, by name, in the program's current directory.
+class ClientListFiles {
+public:
+    virtual ~ClientListFiles() = default;
+    // std::fopen; mode "r" or "w" (text mode, so line ends are the platform's).
+    virtual std::FILE* Open(const char* name, const char* mode) = 0;
+    // Puts from in the place of to in one step, to included; false when that failed.
+    virtual bool Replace(const char* from, const char* to) = 0;
+    virtual void Remove(const char* name) = 0;
+};
+
+// The first word of every line that is neither blank nor a comment (a word beginning with "#"),
+// in file order. A line is taken whole, whatever its length.
+std::vector<std::string> ReadClientEntries(std::FILE* file);
+
+// Writes the comment lines that lead "clients" (each as it was read, its line end included),
+// then a newline and an entry for every row, with no line end after the last entry, into
+// "newclients"; then replaces "clients" with it. When any step fails, "clients" is left as it
+// was, "newclients" is removed, and the result is false.
+bool SaveClientList(const std::vector<std::string>& entries, ClientListFiles& files);
+
+}  // namespace vorlek
