@@ -5,8 +5,10 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "link/host_list.h"
 #include "link/message_boxes.h"
@@ -53,8 +55,9 @@ public:
     // ownAddress: the endpoint's address; addresses: the list read from "clients".
     Server(ServerPorts ports, Ipv4 ownAddress, HostList addresses);
 
-    // The start-up discovery when "clients" gave no address: one broadcast StatusRequest, then
-    // five seconds of collecting the senders of whatever arrives.
+    // The start-up discovery, run by the console's start-up when "clients" gave no address: one
+    // broadcast StatusRequest, then five seconds of collecting the senders of whatever arrives.
+    // Replaces addresses() with the senders in the order of their first datagram.
     void Discover();
 
     // Registry and address array.
@@ -89,7 +92,9 @@ public:
 
     // Options.
     std::int32_t checkPeriod() const { return checkPeriod_; }
-    void setCheckPeriod(std::uint32_t seconds) { checkPeriod_ = static_cast<std::int32_t>(seconds); }
+    void setCheckPeriod(std::uint32_t seconds) {
+        checkPeriod_ = static_cast<std::int32_t>(seconds);
+    }
     std::uint32_t replyTimeout() const { return replyTimeout_; }
     void setReplyTimeout(std::uint32_t seconds) { replyTimeout_ = seconds; }
     std::uint32_t warningTime() const { return warningTime_; }
@@ -106,6 +111,23 @@ public:
     }
 
 private:
+    // The reverse look-up of an address, or "N/A".
+    std::string NameOf(Ipv4 address);
+    // Adds the row "%s ( %s )" of a new station and selects it.
+    void AddStationRow(Ipv4 address);
+    // Replaces the row of the station with the given text; returns the row's old index, or -1
+    // (and the list stays unchanged) when the station has no row.
+    int RewriteRow(Ipv4 address, const std::string& text);
+    void SelectRowOf(const std::string& text);
+    void HandleHello(Peer from);
+    void HandleStatusReport(Peer from, StatusWord word);
+    void DeclareOff(StationRecord& record);
+    // Reads the list's selection (at most kSelectionLimit rows) into savedSelection.
+    std::vector<int> TakeSelection();
+    bool IsSavedRow(int row) const;
+    // The address parsed from a row's text; nullopt when the row is missing or unreadable.
+    std::optional<Ipv4> RowAddress(int row);
+
     ServerPorts ports_;
     Ipv4 ownAddress_;
     HostList addresses_;

@@ -1,0 +1,438 @@
+#include "server/server.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "server/station_rows.h"
+
+namespace vorlek {
+
+namespace {
+
+// Receive buffer of the datagram handler and of the discovery.
+constexpr std::size_t kReceiveBufferSize = 512;
+// How long the discovery waits on the socket before it looks at the clock again.
+constexpr std::chrono::milliseconds kDiscoveryPoll{100};
+// The discovery collects the senders until the clock has passed its start by this many seconds.
+constexpr std::uint32_t kDiscoverySeconds = 5;
+
+constexpr std::string_view kInformationCaption = "Vorlek Information";
+
+Peer StationPeer(Ipv4 address) {
+    return {address, kStationPort};
+}
+
+}  // namespace
+
+Server::Server(ServerPorts ports, Ipv4 ownAddress, HostList addresses)
+    : ports_(ports),
+      ownAddress_(ownAddress),
+      addresses_(std::move(addresses)),
+      lastTick_(ports.clock.Now()) {
+    savedSelection_.fill(-1);
+}
+
+void Server::Discover() {
+    ports_.network.SendTo(StationPeer(kBroadcastAddress), BuildStatusRequest());
+    std::vector<Ipv4> found;
+    std::array<std::uint8_t, kReceiveBufferSize> buffer;
+    const std::uint32_t start = ports_.clock.Now();
+    // Unsigned difference: a clock set back during the discovery ends it instead of prolonging it.
+    while (ports_.clock.Now() - start <= kDiscoverySeconds) {
+        if (!ports_.network.WaitReadable(kDiscoveryPoll)) {
+            continue;
+        }
+        const auto received = ports_.network.ReceiveFrom(buffer);
+        if (!received) {
+            continue;
+        }
+        const Ipv4 sender = received->from.address;
+        if (sender == ownAddress_ || found.size() == kDiscoveryLimit ||
+            std::find(found.begin(), found.end(), sender) != found.end()) {
+            continue;
+        }
+        found.push_back(sender);
+    }
+    addresses_ = HostList(std::move(found));
+}
+
+void Server::AddAddress(Ipv4 address) {
+    addresses_.Append(address);
+}
+
+bool Server::IsListedAddress(Ipv4 address) const {
+    return addresses_.Contains(address);
+}
+
+StationRecord* Server::FindStation(Ipv4 address) {
+    const auto found =
+        std::find_if(stations_.begin(), stations_.end(),
+                     [address](const StationRecord& r) { return r.address == address; });
+    return found == stations_.end() ? nullptr : &*found;
+}
+
+StationRecord& Server::AppendStation(Ipv4 address) {
+    StationRecord& record = stations_.emplace_back();
+    record.address = address;
+    return record;
+}
+
+void Server::SendToAllStations(std::span<const std::uint8_t> bytes) {
+    for (const Ipv4 address : addresses_.Addresses()) {
+        ports_.network.SendTo(StationPeer(address), bytes);
+    }
+}
+
+std::string Server::NameOf(Ipv4 address) {
+    auto name = ports_.names.LookUpAddress(address);
+    if (!name || name->empty()) {
+        return std::string(kUnknownName);
+    }
+    return std::move(*name);
+}
+
+void Server::AddStationRow(Ipv4 address) {
+    const std::string text = RowText(NameOf(address), address);
+    ports_.rows.Add(text);
+    SelectRowOf(text);
+}
+
+void Server::SelectRowOf(const std::string& text) {
+    const int row = ports_.rows.FindPrefix(0, text);
+    // Index -1 would select every row of a list box.
+    if (row >= 0) {
+        ports_.rows.SetSelected(row, true);
+    }
+}
+
+int Server::RewriteRow(Ipv4 address, const std::string& text) {
+    const int row = FindRow(address);
+    if (row >= 0) {
+        ports_.rows.Delete(row);
+        ports_.rows.Add(text);
+    }
+    return row;
+}
+
+void Server::HandleDatagram() {
+    std::array<std::uint8_t, kReceiveBufferSize> buffer;
+    // One receive per notification, whatever is waiting: an empty datagram taken by the
+    // receive is what lets the socket layer notify again.
+    const auto received = ports_.network.ReceiveFrom(buffer);
+    if (!received) {
+        return;
+    }
+    const auto datagram =
+        ReadDatagram(std::span(buffer).first(std::min(received->size, buffer.size())));
+    if (!datagram) {
+        return;
+    }
+    if (datagram->type == static_cast<std::uint8_t>(DatagramType::Hello)) {
+        HandleHello(received->from);
+    } else if (datagram->type == static_cast<std::uint8_t>(DatagramType::Status) &&
+               datagram->word) {
+        HandleStatusReport(received->from, *datagram->word);
+    }
+}
+
+void Server::HandleHello(Peer from) {
+    AddAddress(from.address);
+    if (stations_.empty()) {
+        AppendStation(from.address);
+        savedSelection_[0] = 0;
+    } else if (FindStation(from.address) != nullptr) {
+        return;
+    } else {
+        AppendStation(from.address);
+    }
+    AddStationRow(from.address);
+    ports_.network.SendTo(from, BuildStatusRequest());
+}
+
+void Server::HandleStatusReport(Peer from, StatusWord word) {
+    const Ipv4 address = from.address;
+    if (!IsListedAddress(address)) {
+        return;
+    }
+    StationRecord* record = FindStation(address);
+    if (record == nullptr) {
+        record = &AppendStation(address);
+        if (record == &stations_.front()) {
+            savedSelection_[0] = 0;
+        }
+        AddStationRow(address);
+    }
+    record->attemptsLeft = 0;
+    record->waitTicks = 0;
+
+    if ((record->status & OffMark) != 0) {
+        record->status &= ~OffMark;
+        if (record->status != 0) {
+            // Back from OFF: the station takes back the time it had, counting.
+            word = record->status & ~PausedFlag;
+            ports_.network.SendTo(from, BuildCommand(word));
+            ports_.boxes.Show(NoticeText(NameOf(address), address, "ON"), kInformationCaption,
+                              BoxIcon::Information);
+            ports_.window.BringToForeground();
+        }
+    }
+
+    switch (word) {
+        case ModeWord(StationState::UNLIMITED):
+            ports_.window.SetDeathTimerText(std::string(kUnknownName));
+            RewriteRow(address, RowText(NameOf(address), address, kUnlimitedState));
+            break;
+        case ModeWord(StationState::PAUSED):
+            // The stored word holds the seconds the station had when it was paused.
+            RewriteRow(address, RowText(NameOf(address), address, PausedState(record->status)));
+            return;
+        case ModeWord(StationState::AVAILABLE):
+            ports_.window.SetDeathTimerText(std::string(kUnknownName));
+            RewriteRow(address, RowText(NameOf(address), address, kAvailableState));
+            break;
+        case ModeWord(StationState::BLOCKED): {
+            if (record->status == word) {
+                return;
+            }
+            record->status = word;
+            ports_.window.SetDeathTimerText(std::string(kUnknownName));
+            const int oldRow =
+                RewriteRow(address, RowText(NameOf(address), address, kBlockedState));
+            ports_.boxes.Show(NoticeText(NameOf(address), address, "BLOCKED"), kInformationCaption,
+                              BoxIcon::Information);
+            if (oldRow >= 0) {
+                ports_.rows.SetSelected(oldRow, true);
+            }
+            ports_.window.BringToForeground();
+            break;
+        }
+        default:
+            if (word >= PausedFlag) {
+                RewriteRow(address,
+                           RowText(NameOf(address), address, PausedState(word & kCountingLimit)));
+            } else {
+                RewriteRow(address, RowText(NameOf(address), address, NormalState(word)));
+            }
+            break;
+    }
+    record->status = word;
+}
+
+void Server::OnTimerTick() {
+    RefreshCountdowns();
+    CountCheckTick();
+    DetectSilentStations();
+    if ((flags_ & PopulatedFlag) == 0) {
+        PopulateStations();
+    }
+}
+
+void Server::RefreshCountdowns() {
+    const std::uint32_t now = ports_.clock.Now();
+    const std::uint32_t elapsed = now - lastTick_;
+    lastTick_ = now;
+    for (StationRecord& record : stations_) {
+        if (record.status > kCountingLimit) {
+            continue;
+        }
+        const int oldRow = FindRow(record.address);
+        if (oldRow < 0) {
+            continue;
+        }
+        record.status = record.status <= elapsed ? 0 : record.status - elapsed;
+        const std::string text =
+            RowText(NameOf(record.address), record.address, NormalState(record.status));
+        ports_.rows.Delete(oldRow);
+        ports_.rows.Add(text);
+        const int newRow = ports_.rows.FindPrefix(0, text);
+        if (newRow >= 0) {
+            ports_.rows.SetSelected(newRow, false);
+        }
+        if (IsSavedRow(oldRow)) {
+            SelectRowOf(text);
+        }
+        if (record.status == 0) {
+            SelectRowOf(text);
+            QuerySelected();
+        }
+    }
+}
+
+void Server::CountCheckTick() {
+    if ((flags_ & PeriodicCheckFlag) == 0) {
+        return;
+    }
+    checkCounter_ = static_cast<std::int32_t>(static_cast<std::uint32_t>(checkCounter_) + 1);
+    // A period below 1 means no periodic check; it is never a divisor.
+    if (checkPeriod_ >= 1 && checkCounter_ % checkPeriod_ == 0) {
+        CheckAllStations();
+    }
+}
+
+void Server::CheckAllStations() {
+    const auto request = BuildStatusRequest();
+    for (const Ipv4 address : addresses_.Addresses()) {
+        ports_.network.SendTo(StationPeer(address), request);
+        if ((flags_ & TimeoutFlag) != 0) {
+            if (StationRecord* record = FindStation(address)) {
+                record->attemptsLeft = kAnswerAttempts;
+                record->waitTicks = 0;
+            }
+        }
+    }
+}
+
+void Server::DetectSilentStations() {
+    // By index: a box below lets nested calls append records.
+    for (std::size_t i = 0; i < stations_.size(); ++i) {
+        StationRecord& record = stations_[i];
+        if (record.attemptsLeft == 0) {
+            continue;
+        }
+        ++record.waitTicks;
+        if (record.waitTicks != replyTimeout_) {
+            continue;
+        }
+        record.waitTicks = 0;
+        if (--record.attemptsLeft == 0) {
+            DeclareOff(record);
+        }
+    }
+}
+
+void Server::DeclareOff(StationRecord& record) {
+    const Ipv4 address = record.address;
+    const std::string name = NameOf(address);
+    if ((record.status & OffMark) == 0) {
+        ports_.boxes.Show(NoticeText(name, address, "OFF"), kInformationCaption,
+                          BoxIcon::Information);
+        ports_.window.BringToForeground();
+    }
+    const std::string text = RowText(name, address, OffState(record.status));
+    record.status |= OffMark;
+    const int row = FindRow(address);
+    if (row >= 0) {
+        ports_.rows.Delete(row);
+    }
+    ports_.rows.Add(text);
+}
+
+void Server::PopulateStations() {
+    flags_ |= PopulatedFlag;
+    for (const Ipv4 address : addresses_.Addresses()) {
+        AppendStation(address).status |= OffMark;
+        ports_.rows.Add(RowText(NameOf(address), address, OffState(0)));
+    }
+    CheckAllStations();
+}
+
+void Server::Reselect() {
+    if ((flags_ & ReselectFlag) == 0) {
+        return;
+    }
+    flags_ &= ~ReselectFlag;
+    for (const std::int32_t row : savedSelection_) {
+        if (row < 0) {
+            break;
+        }
+        ports_.rows.SetSelected(row, true);
+    }
+}
+
+int Server::FindRow(Ipv4 address) {
+    for (int row = 0;; ++row) {
+        const auto text = ports_.rows.Text(row);
+        if (!text) {
+            return -1;
+        }
+        const auto word = RowAddressWord(*text);
+        if (word && InetAddr(*word) == address) {
+            return row;
+        }
+    }
+}
+
+std::optional<Ipv4> Server::RowAddress(int row) {
+    const auto text = ports_.rows.Text(row);
+    if (!text) {
+        return std::nullopt;
+    }
+    const auto word = RowAddressWord(*text);
+    if (!word) {
+        return std::nullopt;
+    }
+    // An unreadable address would otherwise become the broadcast address 255.255.255.255.
+    const Ipv4 address = InetAddr(*word);
+    if (address == kInetNone) {
+        return std::nullopt;
+    }
+    return address;
+}
+
+std::vector<int> Server::TakeSelection() {
+    std::vector<int> selected = ports_.rows.SelectedIndices(kSelectionLimit);
+    if (selected.size() > kSelectionLimit) {
+        selected.resize(kSelectionLimit);
+    }
+    savedSelection_.fill(-1);
+    std::copy(selected.begin(), selected.end(), savedSelection_.begin());
+    return selected;
+}
+
+bool Server::IsSavedRow(int row) const {
+    for (const std::int32_t saved : savedSelection_) {
+        if (saved < 0) {
+            return false;
+        }
+        if (saved == row) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void Server::SendToSelected(StatusWord word) {
+    if (savedSelection_[0] < 0) {
+        return;
+    }
+    const auto command = BuildCommand(OperatorWord(word));
+    for (const int row : TakeSelection()) {
+        if (const auto address = RowAddress(row)) {
+            ports_.network.SendTo(StationPeer(*address), command);
+        }
+    }
+}
+
+void Server::QuerySelected() {
+    const auto request = BuildStatusRequest();
+    for (const int row : TakeSelection()) {
+        const auto address = RowAddress(row);
+        if (!address) {
+            continue;
+        }
+        ports_.network.SendTo(StationPeer(*address), request);
+        if ((flags_ & TimeoutFlag) != 0) {
+            if (StationRecord* record = FindStation(*address)) {
+                record->attemptsLeft = kAnswerAttempts;
+                record->waitTicks = 0;
+            }
+        }
+    }
+}
+
+void Server::AddTime(std::uint32_t seconds) {
+    SendToSelected(kAddTimeBase + seconds);
+    for (StationRecord& record : stations_) {
+        const int row = FindRow(record.address);
+        if (row >= 0 && IsSavedRow(row) && record.status <= kCountingLimit) {
+            record.status += seconds;
+        }
+    }
+}
+
+void Server::OnSelectionChanged() {
+    QuerySelected();
+    flags_ |= ReselectFlag;
+}
+
+}  // namespace vorlek
