@@ -3,6 +3,7 @@
 // only through the interfaces below; the Win32 shell provides the real ones.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -19,9 +20,11 @@ namespace vorlek {
 class InputLockDevice {
 public:
     virtual ~InputLockDevice() = default;
-    // Returns only when the device is open; otherwise tells the user and ends the program.
-    virtual void Open() = 0;
+    // false when the device cannot be opened; the agent cannot run without it.
+    virtual bool Open() = 0;
+    // Control code 0x100: hold the user's input.
     virtual void LockInput() = 0;
+    // Control code 0x200: release it.
     virtual void UnlockInput() = 0;
 };
 
@@ -30,7 +33,8 @@ class LockScreen {
 public:
     virtual ~LockScreen() = default;
     // Creates the window over the whole screen, brings it to the foreground and paints the
-    // picture; false when the window could not be created.
+    // picture, which stays alive and unchanged while the window exists; false when the window
+    // could not be created.
     virtual bool Open(const LockPicture& picture) = 0;
     virtual void Close() = 0;
 };
@@ -60,16 +64,26 @@ struct AgentPorts {
     TickTimer& timer;
 };
 
+// Received datagrams are taken into a buffer of this size; a longer one is dropped.
+inline constexpr std::size_t kAgentReceiveBuffer = 4096;
+
+inline constexpr const char* kAgentFatalCaption = "Vorlek client";
+inline constexpr const char* kDeviceFailedText = "Failed to open vorlek device\n";
+inline constexpr const char* kWarningCaption = "Vorlek warning";
+
 class Agent {
 public:
     // servers: the list read from "servers"; picturePath: "BLOCKED.BMP" beside the executable.
     Agent(AgentPorts ports, HostList servers, std::string picturePath);
 
     // Says hello to every server (or once by broadcast when there are none), applies the first
-    // mode, AVAILABLE, with its report, then opens the input-lock device.
-    void Start();
-    // Receives one datagram and acts on it; called on every read notification of the socket.
+    // mode, AVAILABLE, with its report, then opens the input-lock device. false when the device
+    // could not be opened: the user has been told, and the program must end at once.
+    bool Start();
+    // Receives one datagram, without waiting, and acts on it; called once on every read
+    // notification of the socket.
     void HandleDatagram();
+    // Applies one command word, then reports the new status to every listed server.
     void ExecuteCommand(StatusWord word);
     StatusWord CurrentStatus() const;
     void ReportStatus();
@@ -85,9 +99,12 @@ public:
     bool lockWindowOpen() const { return lockWindowOpen_; }
 
 private:
+    void AddTime(std::uint32_t seconds);
+    void SetTime(std::uint32_t seconds);
+    void ApplyMode(std::uint32_t x);
     void ShowLockScreen();
     void HideLockScreen();
-    void SendTo(Peer to, StatusWord word);
+    void ShowWarning();
 
     AgentPorts ports_;
     HostList servers_;
