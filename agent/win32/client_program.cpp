@@ -1,0 +1,109 @@
+#include "agent/win32/client_program.h"
+
+#include <cstdio>
+#include <string>
+
+#include "agent/win32/agent_window.h"
+#include "link/host_list.h"
+
+namespace vorlek {
+
+namespace {
+
+// "BLOCKED.BMP" in the folder of the agent's own executable.
+std::string PicturePath() {
+    char path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string folder(path, length < MAX_PATH ? length : MAX_PATH - 1);
+    const auto slash = folder.rfind('\\');
+    folder.resize(slash == std::string::npos ? 0 : slash + 1);
+    return folder + "BLOCKED.BMP";
+}
+
+// A fatal start-up failure ends the process here: no destructor, no Winsock clean-up.
+[[noreturn]] void EndAtOnce() {
+    ExitProcess(0);
+}
+
+}  // namespace
+
+void WindowTickTimer::Rearm() {
+    if (window_ != nullptr) {
+        SetTimer(window_, kTickTimerId, kTickPeriodMs, nullptr);
+    }
+}
+
+ClientProgram::ClientProgram() {
+    if (!endpoint_.isReady()) {
+        boxes_.Show("Socket init failed", kAgentFatalCaption, BoxIcon::Stop);
+        EndAtOnce();
+    }
+    network_.emplace(sockets_.socket());
+    HostList servers = ReadHostList("servers", endpoint_.getLocalAddress()->address, *network_);
+    agent_.emplace(AgentPorts{*network_, boxes_, device_, lockScreen_, session_, timer_},
+                   std::move(servers), PicturePath());
+    if (!agent_->Start()) {
+        EndAtOnce();
+    }
+}
+
+ClientProgram::~ClientProgram() {
+    device_.Close();
+    agent_.reset();
+    network_.reset();
+    endpoint_.Close();
+}
+
+void ClientProgram::CreateAgentWindow(WNDPROC windowProc, HINSTANCE instance) {
+    WNDCLASSA windowClass{};
+    windowClass.style = CS_OWNDC;
+    windowClass.lpfnWndProc = windowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
+    windowClass.hCursor = LoadCursorA(nullptr, IDC_CROSS);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    windowClass.lpszClassName = kAgentWindowClass;
+    if (RegisterClassA(&windowClass) == 0) {
+        boxes_.Show("ERROR registering window class", kAgentWindowErrorCaption, BoxIcon::Stop);
+    }
+
+    lockScreen_.SetInstance(instance);
+    window_ = CreateWindowExA(0, kAgentWindowClass, kAgentWindowTitle, WS_OVERLAPPEDWINDOW, 0, 0, 0,
+                              0, nullptr, nullptr, instance, nullptr);
+    if (window_ == nullptr) {
+        char text[64];
+        std::snprintf(text, sizeof text, "Error # %lu creating window", GetLastError());
+        boxes_.Show(text, kAgentWindowErrorCaption, BoxIcon::Stop);
+    }
+    timer_.SetWindow(window_);
+
+    if (WSAAsyncSelect(sockets_.socket(), window_, kSocketMessage, FD_READ) == SOCKET_ERROR) {
+        char text[64];
+        std::snprintf(text, sizeof text, "WSAAsyncSelect() returned error %d\n", WSAGetLastError());
+        boxes_.Show(text, kAgentWindowErrorCaption, BoxIcon::Stop);
+    }
+    SetTimer(window_, kTickTimerId, kTickPeriodMs, nullptr);
+}
+
+LRESULT ClientProgram::AgentWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_PAINT:
+            // DefWindowProcA validates the window afterwards.
+            lockScreen_.Paint();
+            break;
+        case WM_TIMER:
+            if (wParam == kTickTimerId) {
+                agent_->Tick();
+                return 0;
+            }
+            break;
+        case kSocketMessage:
+            agent_->HandleDatagram();
+            return 1;
+        default:
+            break;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+}  // namespace vorlek

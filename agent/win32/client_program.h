@@ -1,0 +1,59 @@
+// VorlekClient's one global object: the endpoint, the world of the agent core and the core
+// itself, built before WinMain and torn down at normal process exit.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+
+#include "agent/agent.h"
+#include "agent/win32/input_lock_device_win32.h"
+#include "agent/win32/lock_screen_win32.h"
+#include "agent/win32/session_win32.h"
+#include "link/udp_endpoint.h"
+#include "link/win32/message_boxes_win32.h"
+#include "link/win32/winsock_layer.h"
+#include "link/win32/winsock_network.h"
+
+namespace vorlek {
+
+// Timer 1 of the hidden window; nothing to re-arm before the window exists.
+class WindowTickTimer final : public TickTimer {
+public:
+    void SetWindow(HWND window) { window_ = window; }
+    void Rearm() override;
+
+private:
+    HWND window_ = nullptr;
+};
+
+class ClientProgram {
+public:
+    // Start-up. When the endpoint or the input-lock device is not usable, tells the user and
+    // ends the process at once with exit code 0, without any clean-up.
+    ClientProgram();
+    // Shutdown: closes the device (no unlock request), frees the lists and the picture, closes
+    // the endpoint. The lock window is left to the system.
+    ~ClientProgram();
+    ClientProgram(const ClientProgram&) = delete;
+    ClientProgram& operator=(const ClientProgram&) = delete;
+
+    // Registers the class, creates the hidden window, asks for socket notifications and arms
+    // the tick. Each failure is shown, and set-up goes on.
+    void CreateAgentWindow(WNDPROC windowProc, HINSTANCE instance);
+    LRESULT AgentWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+private:
+    Win32MessageBoxes boxes_;
+    WinsockLayer sockets_;
+    UdpEndpoint endpoint_{sockets_, boxes_};
+    std::optional<WinsockNetwork> network_;
+    Win32InputLockDevice device_;
+    Win32LockScreen lockScreen_;
+    Win32Session session_{device_};
+    WindowTickTimer timer_;
+    std::optional<Agent> agent_;
+    HWND window_ = nullptr;
+};
+
+}  // namespace vorlek
