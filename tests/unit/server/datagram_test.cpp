@@ -1,0 +1,315 @@
+// The console's reaction to Hello and StatusReport datagrams.
+#include <string>
+
+#include "engine_test.h"
+
+namespace vorlek::test {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+class DatagramTest : public EngineTest {};
+
+TEST_F(DatagramTest, HelloRegistersStationSelectsItsRowAndAsksTheSenderForItsStatus) {
+    Start();
+    Receive(kHost1, {0x01});
+
+    EXPECT_EQ(Addresses(), std::vector<Ipv4>{kHost1});
+    ASSERT_EQ(server->stations().size(), 1u);
+    EXPECT_EQ(Record(0).address, kHost1);
+    EXPECT_EQ(Record(0).status, 0u);
+    EXPECT_THAT(room.rows.Rows(), ElementsAre("vlhost1 ( 198.51.100.11 )"));
+    EXPECT_THAT(room.rows.SelectedRows(), ElementsAre("vlhost1 ( 198.51.100.11 )"));
+    EXPECT_THAT(room.network.sent, ElementsAre(To(kHost1, kAgentPort, {0x04})));
+    EXPECT_EQ(server->savedSelection()[0], 0);
+    EXPECT_EQ(server->savedSelection()[1], -1);
+
+    // A second station joins a registry that is not empty: its row is added and selected too.
+    Receive(kNameless, {0x01}, 10001);
+    EXPECT_THAT(room.rows.Rows(),
+                ElementsAre("N/A ( 198.51.100.14 )", "vlhost1 ( 198.51.100.11 )"));
+    EXPECT_THAT(room.rows.SelectedRows(),
+                ElementsAre("N/A ( 198.51.100.14 )", "vlhost1 ( 198.51.100.11 )"));
+    EXPECT_EQ(room.network.sent.back(), To(kNameless, 10001, {0x04}));
+}
+
+TEST_F(DatagramTest, SecondHelloOnlyGrowsTheAddressArray) {
+    Start({kHost1});
+    Receive(kHost1, {0x01});
+    ClearRecords();
+
+    Receive(kHost1, {0x01});
+
+    EXPECT_EQ(Addresses(), (std::vector<Ipv4>{kHost1, kHost1, kHost1}));
+    EXPECT_EQ(server->stations().size(), 1u);
+    EXPECT_THAT(room.rows.Rows(), ElementsAre("vlhost1 ( 198.51.100.11 )"));
+    EXPECT_THAT(room.journal, IsEmpty());
+    EXPECT_THAT(room.network.sent, IsEmpty());
+}
+
+TEST_F(DatagramTest, ReportFromUnlistedAddressChangesNothing) {
+    Start({kHost1});
+    Receive(kHost2, {0x04, 0x02, 0x00, 0x00, 0x80});
+
+    EXPECT_THAT(server->stations(), IsEmpty());
+    EXPECT_THAT(room.journal, IsEmpty());
+    EXPECT_THAT(room.network.sent, IsEmpty());
+    EXPECT_EQ(server->savedSelection()[0], -1);
+}
+
+TEST_F(DatagramTest, FirstReportOfListedStationAddsItsRowThenRewritesIt) {
+    Start({kHost1});
+    Receive(kHost1, {0x04, 0x5A, 0x00, 0x00, 0x00});
+
+    ASSERT_EQ(server->stations().size(), 1u);
+    EXPECT_EQ(Record(0).status, 90u);
+    EXPECT_THAT(room.journal,
+                ElementsAre("add vlhost1 ( 198.51.100.11 )", "delete vlhost1 ( 198.51.100.11 )",
+                            "add vlhost1 ( 198.51.100.11 ) -- state NORMAL, remains 00:01:30"));
+    // The rewritten row is not selected, but the saved selection now names row 0.
+    EXPECT_THAT(room.rows.SelectedRows(), IsEmpty());
+    EXPECT_EQ(server->savedSelection()[0], 0);
+    EXPECT_THAT(room.network.sent, IsEmpty());
+}
+
+struct ReportCase {
+    std::vector<std::uint8_t> datagram;
+    const char* row;
+    bool deathTimerCleared;
+    StatusWord stored;
+};
+
+TEST_F(DatagramTest, EachReportedWordGivesItsRowAndStoredWord) {
+    const ReportCase cases[] = {
+        {{0x04, 0x00, 0x00, 0x00, 0x80},
+         "vlhost1 ( 198.51.100.11 ) -- state UNLIMITED",
+         true,
+         0x80000000},
+        {{0x04, 0x02, 0x00, 0x00, 0x80},
+         "vlhost1 ( 198.51.100.11 ) -- state AVAILABLE",
+         true,
+         0x80000002},
+        {{0x04, 0x58, 0x02, 0x00, 0x20},
+         "vlhost1 ( 198.51.100.11 ) -- state PAUSED, remains 00:10:00",
+         false,
+         0x20000258},
+        // Any other word from PausedFlag up is a pause; its low 24 bits are the seconds.
+        {{0x04, 0x3C, 0x00, 0x00, 0x80},
+         "vlhost1 ( 198.51.100.11 ) -- state PAUSED, remains 00:01:00",
+         false,
+         0x8000003C},
+        {{0x04, 0x4D, 0x0E, 0x00, 0x00},
+         "vlhost1 ( 198.51.100.11 ) -- state NORMAL, remains 01:01:01",
+         false,
+         3661},
+        {{0x04, 0xFF, 0xFF, 0xFF, 0x1F},
+         "vlhost1 ( 198.51.100.11 ) -- state NORMAL, remains 149130:48:31",
+         false,
+         0x1FFFFFFF},
+    };
+    for (const ReportCase& c : cases) {
+        SCOPED_TRACE(c.row);
+        Room local;
+        local.names.names = {{kHost1, "vlhost1"}};
+        Server console(local.Ports(), kOwn, HostList({kHost1}));
+        local.network.Deliver({kHost1, kAgentPort}, {0x01});
+        console.HandleDatagram();
+        local.journal.clear();
+
+        local.network.Deliver({kHost1, kAgentPort}, c.datagram);
+        console.HandleDatagram();
+
+        EXPECT_THAT(local.rows.Rows(), ElementsAre(c.row));
+        EXPECT_EQ(console.stations().at(0).status, c.stored);
+        EXPECT_EQ(local.journal.front() == "death timer N/A", c.deathTimerCleared);
+        EXPECT_THAT(local.boxes.shown, IsEmpty());
+    }
+}
+
+TEST_F(DatagramTest, PausedWordShowsTheStoredSecondsAndKeepsThem) {
+    Start({kHost1});
+    Receive(kHost1, {0x04, 0x18, 0x15, 0x00, 0x00});  // 5400 seconds
+    Receive(kHost1, {0x04, 0x01, 0x00, 0x00, 0x80});
+
+    EXPECT_THAT(room.rows.Rows(),
+                ElementsAre("vlhost1 ( 198.51.100.11 ) -- state PAUSED, remains 01:30:00"));
+    EXPECT_EQ(Record(0).status, 5400u);
+}
+
+TEST_F(DatagramTest, BlockedTwiceGivesOneBox) {
+    Start({kHost1, kHost2});
+    Receive(kHost2, {0x04, 0x5A, 0x00, 0x00, 0x00});
+    Receive(kHost1, {0x04, 0x5A, 0x00, 0x00, 0x00});
+    room.journal.clear();
+
+    Receive(kHost1, {0x04, 0x03, 0x00, 0x00, 0x80});
+
+    EXPECT_THAT(room.journal,
+                ElementsAre("death timer N/A",
+                            "delete vlhost1 ( 198.51.100.11 ) -- state NORMAL, remains 00:01:30",
+                            "add vlhost1 ( 198.51.100.11 ) -- state BLOCKED",
+                            "box Client 'vlhost1' ( 198.51.100.11 ) is BLOCKED", "box closed",
+                            "foreground"));
+    EXPECT_THAT(room.boxes.shown,
+                ElementsAre(ShownBox{"Client 'vlhost1' ( 198.51.100.11 ) is BLOCKED",
+                                     "Vorlek Information", BoxIcon::Information}));
+    // The row index the station had before the rewrite is selected again.
+    EXPECT_THAT(room.rows.SelectedRows(),
+                ElementsAre("vlhost1 ( 198.51.100.11 ) -- state BLOCKED"));
+    EXPECT_EQ(Record(1).status, 0x80000003u);
+
+    room.journal.clear();
+    Receive(kHost1, {0x04, 0x03, 0x00, 0x00, 0x80});
+    EXPECT_THAT(room.journal, IsEmpty());
+    EXPECT_EQ(room.boxes.shown.size(), 1u);
+}
+
+TEST_F(DatagramTest, CountingStationBackFromOffIsGivenItsTimeAgain) {
+    Start({kHost1});
+    Receive(kHost1, {0x04, 0x5A, 0x00, 0x00, 0x00});
+    LetStationsFallSilent();
+    ASSERT_EQ(Record(0).status, OffMark + 90);
+    ClearRecords();
+
+    Receive(kHost1, {0x04, 0x02, 0x00, 0x00, 0x80});
+
+    EXPECT_THAT(room.network.sent,
+                ElementsAre(To(kHost1, kAgentPort, {0x03, 0x5A, 0x00, 0x00, 0x00})));
+    EXPECT_THAT(
+        room.journal,
+        ElementsAre("box Client 'vlhost1' ( 198.51.100.11 ) is ON", "box closed", "foreground",
+                    "delete vlhost1 ( 198.51.100.11 ) -- state OFF, remains 00:01:30",
+                    "add vlhost1 ( 198.51.100.11 ) -- state NORMAL, remains 00:01:30"));
+    EXPECT_EQ(room.boxes.shown.at(0), (ShownBox{"Client 'vlhost1' ( 198.51.100.11 ) is ON",
+                                                "Vorlek Information", BoxIcon::Information}));
+    EXPECT_EQ(Record(0).status, 90u);
+    EXPECT_EQ(Record(0).attemptsLeft, 0u);
+}
+
+TEST_F(DatagramTest, PausedStationBackFromOffComesBackCounting) {
+    Start({kHost1});
+    Receive(kHost1, {0x04, 0x58, 0x02, 0x00, 0x20});
+    LetStationsFallSilent();
+    ASSERT_EQ(Record(0).status, OffMark + PausedFlag + 600);
+    ClearRecords();
+
+    Receive(kHost1, {0x04, 0x02, 0x00, 0x00, 0x80});
+
+    EXPECT_THAT(room.network.sent,
+                ElementsAre(To(kHost1, kAgentPort, {0x03, 0x58, 0x02, 0x00, 0x00})));
+    EXPECT_EQ(room.boxes.shown.size(), 1u);
+    EXPECT_THAT(room.rows.Rows(),
+                ElementsAre("vlhost1 ( 198.51.100.11 ) -- state NORMAL, remains 00:10:00"));
+    EXPECT_EQ(Record(0).status, 600u);
+}
+
+TEST_F(DatagramTest, StationPopulatedAsOffAnswersWithoutCommandOrBox) {
+    Start({kHost1});
+    server->OnTimerTick();
+    ASSERT_EQ(Record(0).status, OffMark);
+    ClearRecords();
+
+    Receive(kHost1, {0x04, 0x02, 0x00, 0x00, 0x80});
+
+    EXPECT_THAT(room.network.sent, IsEmpty());
+    EXPECT_THAT(room.boxes.shown, IsEmpty());
+    EXPECT_THAT(room.rows.Rows(), ElementsAre("vlhost1 ( 198.51.100.11 ) -- state AVAILABLE"));
+    EXPECT_EQ(Record(0).status, 0x80000002u);
+    EXPECT_EQ(Record(0).attemptsLeft, 0u);
+}
+
+TEST_F(DatagramTest, ReportHandledInsideTheOnBoxFindsTheStationAlreadyBack) {
+    Start({kHost1});
+    Receive(kHost1, {0x04, 0x5A, 0x00, 0x00, 0x00});
+    LetStationsFallSilent();
+    ClearRecords();
+    room.boxes.whileOpen = [this] {
+        // The record is complete before the box: the mark is gone and the watch has ended.
+        EXPECT_EQ(Record(0).status, 90u);
+        EXPECT_EQ(Record(0).attemptsLeft, 0u);
+        Receive(kHost1, {0x04, 0x03, 0x00, 0x00, 0x80});
+    };
+
+    Receive(kHost1, {0x04, 0x02, 0x00, 0x00, 0x80});
+
+    // One comeback: one restore command and one "is ON"; the nested BLOCKED report has its own
+    // box. The outer call finishes last, so its row and word stand.
+    EXPECT_EQ(room.network.sent.size(), 1u);
+    ASSERT_EQ(room.boxes.shown.size(), 2u);
+    EXPECT_EQ(room.boxes.shown[0].text, "Client 'vlhost1' ( 198.51.100.11 ) is ON");
+    EXPECT_EQ(room.boxes.shown[1].text, "Client 'vlhost1' ( 198.51.100.11 ) is BLOCKED");
+    EXPECT_THAT(room.rows.Rows(),
+                ElementsAre("vlhost1 ( 198.51.100.11 ) -- state NORMAL, remains 00:01:30"));
+    EXPECT_EQ(Record(0).status, 90u);
+}
+
+TEST_F(DatagramTest, HelloInsideABlockedBoxIsRegisteredAtOnce) {
+    Start({kHost1});
+    Receive(kHost1, {0x04, 0x5A, 0x00, 0x00, 0x00});
+    room.boxes.whileOpen = [this] {
+        Receive(kHost2, {0x01});
+        EXPECT_EQ(server->stations().size(), 2u);
+    };
+
+    Receive(kHost1, {0x04, 0x03, 0x00, 0x00, 0x80});
+
+    EXPECT_THAT(room.rows.Rows(), ElementsAre("vlhost1 ( 198.51.100.11 ) -- state BLOCKED",
+                                              "vlhost2 ( 198.51.100.12 )"));
+    EXPECT_EQ(Addresses(), (std::vector<Ipv4>{kHost1, kHost2}));
+}
+
+TEST_F(DatagramTest, ForeignShortAndOverlongDatagramsChangeNothing) {
+    Start({kHost1});
+    Receive(kHost1, {0x04, 0x02, 0x00, 0x00});  // a report one byte short
+    Receive(kHost1, {0x04});                    // another console's status request
+    Receive(kHost1, {0x02});
+    Receive(kHost1, {0x03, 0x02, 0x00, 0x00, 0x80});
+    Receive(kHost1, {});
+    Bytes overlong(600, 0x00);
+    overlong[0] = 0x01;
+    Receive(kHost1, overlong);
+    room.network.DeliverFailure();
+    server->HandleDatagram();
+    server->HandleDatagram();  // a notification with nothing waiting
+
+    EXPECT_THAT(server->stations(), IsEmpty());
+    EXPECT_EQ(Addresses(), std::vector<Ipv4>{kHost1});
+    EXPECT_THAT(room.journal, IsEmpty());
+    EXPECT_THAT(room.network.sent, IsEmpty());
+    // Every notification takes one datagram, the empty one included, into 512 bytes.
+    EXPECT_EQ(room.network.receiveBufferSizes, std::vector<std::size_t>(8, 512));
+
+    Receive(kHost1, {0x04, 0x02, 0x00, 0x00, 0x80, 0xEE});  // trailing bytes are not looked at
+    EXPECT_THAT(room.rows.Rows(), ElementsAre("vlhost1 ( 198.51.100.11 ) -- state AVAILABLE"));
+}
+
+TEST_F(DatagramTest, LongHostNameIsCutSoTheRowKeepsItsAddressAndState) {
+    const std::string longName(300, 'x');
+    room.names.names[kHost1] = longName;
+    Start({kHost1});
+    Receive(kHost1, {0x01});
+    const std::string added = room.rows.Rows().at(0);
+    EXPECT_EQ(added, std::string(237, 'x') + " ( 198.51.100.11 )");
+
+    Receive(kHost1, {0x04, 0x03, 0x00, 0x00, 0x80});
+
+    ASSERT_EQ(room.rows.Rows().size(), 1u);
+    EXPECT_EQ(room.rows.Rows()[0], std::string(220, 'x') + " ( 198.51.100.11 ) -- state BLOCKED");
+    EXPECT_EQ(room.boxes.shown.at(0).text,
+              "Client '" + std::string(217, 'x') + "' ( 198.51.100.11 ) is BLOCKED");
+}
+
+TEST_F(DatagramTest, StationWithoutNameIsShownAsNotAvailable) {
+    room.names.names[kHost2] = "";
+    Start({kNameless, kHost2});
+    Receive(kNameless, {0x04, 0x03, 0x00, 0x00, 0x80});
+    Receive(kHost2, {0x04, 0x00, 0x00, 0x00, 0x80});
+
+    EXPECT_THAT(room.rows.Rows(), ElementsAre("N/A ( 198.51.100.12 ) -- state UNLIMITED",
+                                              "N/A ( 198.51.100.14 ) -- state BLOCKED"));
+    EXPECT_EQ(room.boxes.shown.at(0).text, "Client 'N/A' ( 198.51.100.14 ) is BLOCKED");
+}
+
+}  // namespace
+}  // namespace vorlek::test
