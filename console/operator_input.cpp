@@ -1,0 +1,76 @@
+#include "console/operator_input.h"
+
+#include <optional>
+
+#include "console/time_value.h"
+#include "link/protocol.h"
+
+namespace vorlek {
+
+void UpdateDeathTimer(Server& server, std::string_view text) {
+    if (text.empty()) {
+        return;
+    }
+    if (const std::optional<std::uint32_t> seconds = ParseTime(text)) {
+        server.SendToSelected(*seconds);
+    }
+}
+
+std::uint32_t OptionSwitch(TimingOption option) {
+    switch (option) {
+        case TimingOption::PeriodicCheck:
+            return PeriodicCheckFlag;
+        case TimingOption::Timeout:
+            return TimeoutFlag;
+        case TimingOption::ClientWarning:
+            return WarningFlag;
+    }
+    return 0;
+}
+
+bool IsOptionOn(const Server& server, TimingOption option) {
+    return (server.flags() & OptionSwitch(option)) != 0;
+}
+
+std::string OptionText(const Server& server, TimingOption option) {
+    switch (option) {
+        case TimingOption::PeriodicCheck:
+            return FormatTime(server.checkPeriod());
+        case TimingOption::Timeout:
+            return FormatTime(static_cast<std::int32_t>(server.replyTimeout()));
+        case TimingOption::ClientWarning:
+            if (!IsOptionOn(server, option)) {
+                return {};
+            }
+            return FormatTime(static_cast<std::int32_t>(server.warningTime()));
+    }
+    return {};
+}
+
+void FlipOption(Server& server, TimingOption option) {
+    server.setFlags(server.flags() ^ OptionSwitch(option));
+}
+
+void SetOption(Server& server, TimingOption option, std::string_view text) {
+    const std::optional<std::uint32_t> seconds = ParseTime(text);
+    switch (option) {
+        case TimingOption::PeriodicCheck:
+            if (seconds && static_cast<std::int32_t>(*seconds) >= 1) {
+                server.setCheckPeriod(*seconds);
+            }
+            break;
+        case TimingOption::Timeout:
+            if (seconds) {
+                server.setReplyTimeout(*seconds);
+            }
+            break;
+        case TimingOption::ClientWarning:
+            if (seconds) {
+                server.setWarningTime(*seconds);
+            }
+            server.SendToAllStations(BuildCommand(kWarningBase + server.warningTime()));
+            break;
+    }
+}
+
+}  // namespace vorlek

@@ -1,0 +1,146 @@
+#include <array>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "console/client_list_file.h"
+#include "console/resource.h"
+#include "console/win32/console_windows.h"
+
+namespace vorlek {
+
+namespace {
+
+// Room for the entry typed into "Add Client": 254 characters and the terminator.
+constexpr std::size_t kEntryBufferSize = 256;
+
+// The last entry confirmed in "Add Client"; the editor reads it when that dialog ends with 1.
+std::array<char, kEntryBufferSize> newEntry{};
+
+class CurrentFolderFiles final : public ClientListFiles {
+public:
+    std::FILE* Open(const char* name, const char* mode) override { return std::fopen(name, mode); }
+    bool Replace(const char* from, const char* to) override {
+        return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    }
+    void Remove(const char* name) override { DeleteFileA(name); }
+};
+
+HWND EntryList(HWND dialog) {
+    return GetDlgItem(dialog, IDC_CLIENT_ENTRIES);
+}
+
+void AddRow(HWND dialog, const char* text) {
+    SendMessageA(EntryList(dialog), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
+}
+
+void LoadEntries(HWND dialog) {
+    std::FILE* file = std::fopen(kClientListFile, "r");
+    if (file == nullptr) {
+        return;
+    }
+    for (const std::string& entry : ReadClientEntries(file)) {
+        AddRow(dialog, entry.c_str());
+    }
+    std::fclose(file);
+}
+
+std::vector<std::string> Rows(HWND dialog) {
+    const HWND list = EntryList(dialog);
+    const LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);
+    std::vector<std::string> rows;
+    for (LRESULT row = 0; row < count; ++row) {
+        const LRESULT length = SendMessageA(list, LB_GETTEXTLEN, static_cast<WPARAM>(row), 0);
+        if (length < 0) {
+            continue;
+        }
+        std::string text(static_cast<std::size_t>(length) + 1, '\0');
+        const LRESULT copied = SendMessageA(list, LB_GETTEXT, static_cast<WPARAM>(row),
+                                            reinterpret_cast<LPARAM>(text.data()));
+        text.resize(copied < 0 ? 0 : static_cast<std::size_t>(copied));
+        rows.push_back(std::move(text));
+    }
+    return rows;
+}
+
+void AddEntry(HWND dialog) {
+    const INT_PTR result = DialogBoxParamA(
+        TheConsole().instance(), MAKEINTRESOURCEA(IDD_ADD_CLIENT), dialog, AddClientProc, 0);
+    if (result != 0 && result != -1) {
+        AddRow(dialog, newEntry.data());
+    }
+}
+
+void RemoveSelectedEntry(HWND dialog) {
+    const LRESULT selected = SendMessageA(EntryList(dialog), LB_GETCURSEL, 0, 0);
+    if (selected != LB_ERR) {
+        SendMessageA(EntryList(dialog), LB_DELETESTRING, static_cast<WPARAM>(selected), 0);
+    }
+}
+
+void Save(HWND dialog) {
+    CurrentFolderFiles files;
+    SaveClientList(Rows(dialog), files);
+}
+
+bool IsCloseCommand(UINT message, WPARAM wParam) {
+    return message == WM_SYSCOMMAND && (wParam & 0xFFF0) == SC_CLOSE;
+}
+
+}  // namespace
+
+INT_PTR CALLBACK EditClientsProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    if (message == WM_INITDIALOG) {
+        LoadEntries(dialog);
+        return FALSE;
+    }
+    if (IsCloseCommand(message, wParam)) {
+        EndDialog(dialog, 0);
+        return FALSE;
+    }
+    if (message != WM_COMMAND) {
+        return FALSE;
+    }
+    switch (LOWORD(wParam)) {
+        case IDC_CLIENT_ADD:
+            AddEntry(dialog);
+            break;
+        case IDC_CLIENT_REMOVE:
+            RemoveSelectedEntry(dialog);
+            break;
+        case IDC_CLIENT_SAVE:
+            Save(dialog);
+            break;
+        case IDC_CLIENT_CLOSE:
+            EndDialog(dialog, 0);
+            break;
+        default:
+            break;
+    }
+    return TRUE;
+}
+
+INT_PTR CALLBACK AddClientProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    if (IsCloseCommand(message, wParam)) {
+        EndDialog(dialog, 0);
+        return FALSE;
+    }
+    if (message != WM_COMMAND) {
+        return FALSE;
+    }
+    switch (LOWORD(wParam)) {
+        case IDC_NEW_CLIENT_OK:
+            GetDlgItemTextA(dialog, IDC_NEW_CLIENT_NAME, newEntry.data(),
+                            static_cast<int>(newEntry.size() - 1));
+            EndDialog(dialog, 1);
+            break;
+        case IDC_NEW_CLIENT_CANCEL:
+            EndDialog(dialog, 0);
+            break;
+        default:
+            break;
+    }
+    return TRUE;
+}
+
+}  // namespace vorlek

@@ -1,0 +1,47 @@
+#include "console/win32/console_app.h"
+
+#include <cstdlib>
+
+#include "console/client_list_file.h"
+#include "console/resource.h"
+#include "link/host_list.h"
+
+namespace vorlek {
+
+ConsoleApp::ConsoleApp() : endpoint_(sockets_, boxes_), network_(sockets_.socket()) {
+    if (endpoint_.isReady() == 0) {
+        boxes_.Show("Network error", "Vorlek Server", BoxIcon::Stop);
+        std::exit(0);
+    }
+    const Ipv4 own = endpoint_.getLocalAddress()->address;
+    server_.emplace(ServerPorts{network_, network_, boxes_, rows_, window_, clock_}, own,
+                    ReadHostList(kClientListFile, own, network_));
+    if (server_->addresses().Empty()) {
+        server_->Discover();
+    }
+}
+
+ConsoleApp::~ConsoleApp() {
+    Shutdown();
+}
+
+void ConsoleApp::setMainDialog(HWND dialog) {
+    mainDialog_ = dialog;
+    window_.Attach(dialog);
+    rows_.Attach(dialog != nullptr ? GetDlgItem(dialog, IDC_STATION_LIST) : nullptr);
+}
+
+void ConsoleApp::Shutdown() {
+    // Handlers that are still inside a message box finish on a console without windows.
+    rows_.Detach();
+    window_.Detach();
+    mainDialog_ = nullptr;
+    if (topWindow_ != nullptr) {
+        const HWND window = topWindow_;
+        topWindow_ = nullptr;
+        DestroyWindow(window);
+    }
+    endpoint_.Close();
+}
+
+}  // namespace vorlek
