@@ -1,0 +1,225 @@
+"""VorlekClient.exe in a room: a workstation with the stand-in input-lock driver, and fake servers
+that speak to it in datagrams written as byte literals."""
+
+import shutil
+import struct
+import subprocess
+import time
+
+import pytest
+
+import room as roomlib
+
+STATION = "station"
+SERVER = "server"
+OTHER = "other"
+
+DRIVER_FILE = "vorlek_standin.sys"
+DRIVER_SERVICE = "vorlekstandin"
+# Where the stand-in driver writes one line per request, relative to drive_c.
+DRIVER_LOG = "vorlek-device.log"
+LOCK_REQUEST = "ioctl 0x00000100 in 0 out 0"
+UNLOCK_REQUEST = "ioctl 0x00000200 in 0 out 0"
+
+AVAILABLE_REPORT = b"\x04\x02\x00\x00\x80"
+BLOCKED_REPORT = b"\x04\x03\x00\x00\x80"
+STATUS_REQUEST = b"\x04"
+
+# Generous bounds for Wine: program start, one tick, a driver write.
+START_TIMEOUT = 15
+SETTLE = 1.0
+
+
+def install_driver(host):
+    """Installs and starts the stand-in driver in the host's prefix."""
+    target = host.prefix / "drive_c" / "windows" / "system32" / "drivers" / DRIVER_FILE
+    shutil.copyfile(host.room.testbin(DRIVER_FILE), target)
+    binary = f"C:\\windows\\system32\\drivers\\{DRIVER_FILE}"
+    host.wine("sc", "create", DRIVER_SERVICE, "type=", "kernel", "start=", "demand", "binPath=",
+              binary, check=True)
+    host.wine("sc", "start", DRIVER_SERVICE, check=True)
+
+
+def device_log(host):
+    path = host.prefix / "drive_c" / DRIVER_LOG
+    return path.read_text().splitlines() if path.exists() else []
+
+
+def wait_for_device_log(host, lines, timeout=10):
+    """Waits until the driver has recorded exactly these lines; returns what it recorded."""
+    roomlib.wait_until(lambda: device_log(host) == lines, timeout)
+    return device_log(host)
+
+
+def expect(peer, data, sender, timeout=START_TIMEOUT):
+    datagram = peer.recv(timeout)
+    assert datagram is not None, f"nothing arrived; expected {data.hex(' ')}"
+    assert datagram == (data, sender)
+
+
+def two_row_picture(width, height, top, bottom):
+    """A 24-bit BMP whose first stored rows are the colour top and the last stored rows bottom
+    (colours as (blue, green, red) bytes), written byte by byte."""
+    header = b"BM" + struct.pack("<IHHI", 54 + width * height * 3, 0, 0, 54)
+    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, width * height * 3, 0, 0, 0,
+                       0)
+    rows = [top] * (height // 2) + [bottom] * (height - height // 2)
+    return header + info + b"".join(colour * width for colour in rows)
+
+
+def pixel(path, x, y):
+    """The (red, green, blue) of one pixel of a screenshot, 8 bits each."""
+    text = subprocess.run(["convert", str(path), "-depth", "8", "-format",
+                           f"%[fx:int(255*p{{{x},{y}}}.r)] %[fx:int(255*p{{{x},{y}}}.g)] "
+                           f"%[fx:int(255*p{{{x},{y}}}.b)]", "info:"],
+                          capture_output=True, check=True, timeout=30).stdout.decode()
+    return tuple(int(v) for v in text.split())
+
+
+@pytest.fixture
+def station_room(room_factory):
+    room = room_factory([STATION, SERVER, OTHER])
+    install_driver(room[STATION])
+    return room
+
+
+def start_agent(room, servers=None):
+    station = room[STATION]
+    if servers is not None:
+        station.put_file("servers", servers)
+    return station.start(room.release("VorlekClient.exe"))
+
+
+def station_sender(room):
+    return (room[STATION].address, roomlib.STATION_PORT)
+
+
+def test_start_up_says_hello_then_reports_available_to_each_listed_server(station_room):
+    room = station_room
+    server = room[SERVER].peer()
+    agent = start_agent(room, f"# the room's console\r\n{room[SERVER].address}\r\n")
+    expect(server, b"\x01", station_sender(room))
+    expect(server, AVAILABLE_REPORT, station_sender(room))
+    assert wait_for_device_log(room[STATION], ["open"]) == ["open"]
+    assert agent.running
+
+
+def test_start_up_without_servers_says_hello_once_by_broadcast(station_room):
+    room = station_room
+    other = room[OTHER].peer()
+    start_agent(room)
+    expect(other, b"\x01", station_sender(room))
+    # No list, no report: the only datagram was the hello.
+    assert other.recv_all(SETTLE) == []
+
+    # The sender of a request still gets its answer.
+    other.send(room[STATION].address, STATUS_REQUEST)
+    expect(other, AVAILABLE_REPORT, station_sender(room))
+
+
+def test_requests_are_answered_to_their_sender_and_commands_report_to_the_list(station_room):
+    room = station_room
+    server = room[SERVER].peer()
+    odd = room[OTHER].peer(port=40000, receive_broadcasts=False)
+    start_agent(room, f"{room[SERVER].address}\n")
+    expect(server, b"\x01", station_sender(room))
+    expect(server, AVAILABLE_REPORT, station_sender(room))
+
+    odd.send(room[STATION].address, STATUS_REQUEST, port=roomlib.STATION_PORT)
+    expect(odd, AVAILABLE_REPORT, station_sender(room))
+    assert server.recv_all(SETTLE) == []
+
+    # Set time 600 s from the listed server: the report to the list, then the direct answer.
+    server.send(room[STATION].address, b"\x03\x58\x02\x00\x00")
+    expect(server, b"\x04\x58\x02\x00\x00", station_sender(room))
+    expect(server, b"\x04\x58\x02\x00\x00", station_sender(room))
+    assert odd.recv_all(SETTLE) == []
+
+
+def test_time_out_locks_with_the_picture_upright_and_added_time_unlocks(station_room, tmp_path):
+    room = station_room
+    station = room[STATION]
+    # First stored rows red, last stored rows blue: red must be at the top of the screen.
+    station.put_file("BLOCKED.BMP", two_row_picture(16, 16, b"\x00\x00\xff", b"\xff\x00\x00"))
+    server = room[SERVER].peer()
+    start_agent(room, f"{room[SERVER].address}\n")
+    expect(server, b"\x01", station_sender(room))
+    expect(server, AVAILABLE_REPORT, station_sender(room))
+
+    server.send(station.address, b"\x03\x03\x00\x00\x00")
+    expect(server, b"\x04\x03\x00\x00\x00", station_sender(room))
+    expect(server, b"\x04\x03\x00\x00\x00", station_sender(room))
+    # Three ticks count down to 0, the fourth locks; the lock is not reported.
+    assert wait_for_device_log(station, ["open", LOCK_REQUEST]) == ["open", LOCK_REQUEST]
+    assert server.recv_all(SETTLE) == []
+    server.send(station.address, STATUS_REQUEST)
+    expect(server, BLOCKED_REPORT, station_sender(room))
+
+    time.sleep(SETTLE)
+    shot = tmp_path / "lock-screen.png"
+    room.screenshot(shot)
+    for x, y in [(0, 0), (512, 10), (1023, 0), (512, 300)]:
+        red, green, blue = pixel(shot, x, y)
+        assert red > 200 and green < 60 and blue < 60, (x, y, red, green, blue)
+    for x, y in [(0, 767), (512, 758), (1023, 767), (512, 468)]:
+        red, green, blue = pixel(shot, x, y)
+        assert blue > 200 and red < 60 and green < 60, (x, y, red, green, blue)
+
+    # Add 60 s: the lock goes, and the station counts from exactly the added seconds.
+    server.send(station.address, b"\x03\x3c\x00\x00\xc0")
+    expect(server, b"\x04\x3c\x00\x00\x00", station_sender(room))
+    expect(server, b"\x04\x3c\x00\x00\x00", station_sender(room))
+    unlocked = ["open", LOCK_REQUEST, UNLOCK_REQUEST]
+    assert wait_for_device_log(station, unlocked) == unlocked
+    time.sleep(SETTLE)
+    room.screenshot(tmp_path / "unlocked.png")
+    for x, y in [(512, 10), (512, 758)]:
+        red, green, blue = pixel(tmp_path / "unlocked.png", x, y)
+        assert not (red > 200 and green < 60 and blue < 60), (x, y)
+        assert not (blue > 200 and red < 60 and green < 60), (x, y)
+
+
+def test_short_empty_and_foreign_datagrams_change_nothing(station_room):
+    room = station_room
+    station = room[STATION]
+    server = room[SERVER].peer()
+    start_agent(room, f"{room[SERVER].address}\n")
+    expect(server, b"\x01", station_sender(room))
+    expect(server, AVAILABLE_REPORT, station_sender(room))
+
+    for junk in [b"", b"\x03", b"\x03\x03\x00\x00", b"\x01", b"\x02\x03\x00\x00\x80",
+                 b"\x05\x03\x00\x00\x80", b"\xff" * 9, b"\x00", b"\x03" + b"\x00" * 5000]:
+        server.send(station.address, junk)
+    assert server.recv_all(SETTLE * 2) == []
+    assert device_log(station) == ["open"]
+
+    server.send(station.address, STATUS_REQUEST)
+    expect(server, AVAILABLE_REPORT, station_sender(room))
+    # A second empty datagram, then a request: the agent is still listening.
+    server.send(station.address, b"")
+    server.send(station.address, b"\x04\x00")
+    expect(server, AVAILABLE_REPORT, station_sender(room))
+
+
+def test_default_picture_stands_upright_over_the_whole_screen(station_room, tmp_path):
+    room = station_room
+    station = room[STATION]
+    station.install(room.release("BLOCKED.BMP"))
+    server = room[SERVER].peer()
+    start_agent(room, f"{room[SERVER].address}\n")
+    expect(server, b"\x01", station_sender(room))
+    expect(server, AVAILABLE_REPORT, station_sender(room))
+
+    server.send(station.address, b"\x03\x03\x00\x00\x80")
+    expect(server, BLOCKED_REPORT, station_sender(room))
+    assert wait_for_device_log(station, ["open", LOCK_REQUEST]) == ["open", LOCK_REQUEST]
+    time.sleep(SETTLE)
+    shot = tmp_path / "default-lock-screen.png"
+    room.screenshot(shot)
+    # The padlock stands in the upper part of the 640 x 480 picture, stretched to 1024 x 768;
+    # the lower part holds only text and the dark background.
+    red, green, blue = pixel(shot, 450, 250)
+    assert red > 180 and green < 120 and blue < 100, (red, green, blue)
+    for x, y in [(512, 560), (5, 5), (1018, 762)]:
+        red, green, blue = pixel(shot, x, y)
+        assert red < 60 and green < 60 and blue < 80, (x, y, red, green, blue)
