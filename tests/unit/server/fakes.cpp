@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 
 namespace vorlek::test {
 
@@ -158,6 +159,18 @@ std::vector<std::string> FakeStationList::SelectedRows() const {
         }
     }
     return texts;
+}
+
+void PrintTo(const SentDatagram& datagram, std::ostream* out) {
+    *out << FormatDotted(datagram.to.address) << ':' << datagram.to.port << " [";
+    const char* separator = "";
+    for (const std::uint8_t byte : datagram.bytes) {
+        char hex[3];
+        std::snprintf(hex, sizeof hex, "%02X", byte);
+        *out << separator << hex;
+        separator = " ";
+    }
+    *out << ']';
 }
 
 void FakeNetwork::SendTo(Peer to, std::span<const std::uint8_t> bytes) {

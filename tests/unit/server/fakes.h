@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,6 +57,9 @@ struct SentDatagram {
     }
 };
 
+// Prints "198.51.100.11:1027 [04 02 00 00 80]" in failure messages.
+void PrintTo(const SentDatagram& datagram, std::ostream* out);
+
 class FakeNetwork : public Network {
 public:
     void SendTo(Peer to, std::span<const std::uint8_t> bytes) override;
@@ -67,6 +71,7 @@ public:
     void Deliver(Peer from, std::vector<std::uint8_t> bytes);
     // A receive that fails although the socket said a datagram was there.
     void DeliverFailure();
+    bool HasWaiting() const { return !inbound_.empty(); }
 
     std::vector<SentDatagram> sent;
     std::vector<std::size_t> receiveBufferSizes;
