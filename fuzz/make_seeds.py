@@ -1,0 +1,141 @@
+#!/usr/bin/env python3
+"""Writes the hand-made seed inputs of every fuzz target into corpus/<target>/.
+
+Each seed is a valid or a deliberately broken input with a name that says what it is; the
+fuzzers start from them, and scripts/fuzz.sh replays them all as a regression check. Run it
+again after changing a seed below; inputs the fuzzers found stay in their work folders."""
+
+import struct
+from pathlib import Path
+
+CORPUS = Path(__file__).resolve().parent / "corpus"
+
+
+def word(value):
+    return struct.pack("<I", value & 0xFFFFFFFF)
+
+
+def u16(value):
+    return struct.pack("<H", value)
+
+
+# Raw datagrams: type byte, then the little-endian word.
+DATAGRAMS = {
+    "empty": b"",
+    "hello": b"\x01",
+    "hello-trailing-bytes": b"\x01\x00\x00\x00\x00\xff",
+    "status-request": b"\x04",
+    "report-12345": b"\x04\x39\x30\x00\x00",
+    "report-paused-90": b"\x04" + word(0x20000000 + 90),
+    "report-1fffffff": b"\x04\xff\xff\xff\x1f",
+    "report-blocked": b"\x04" + word(0x80000003),
+    "report-mode-4": b"\x04" + word(0x80000004),
+    "command-short-4-bytes": b"\x03\x10\x0e\x00",
+    "command-add-hour": b"\x03" + word(0xC0000000 + 3600),
+    "command-warning-300": b"\x03" + word(0x90000000 + 300),
+    "command-pause": b"\x03" + word(0x80000001),
+    "unknown-type-5-bytes": b"\x07\x01\x02\x03\x04",
+    "type-255": b"\xff" * 9,
+}
+
+# Host-list files as a person might write them, and broken ones.
+HOST_LISTS = {
+    "comment-blank-two-addresses": b"# room 1\n\n192.168.1.20\n192.168.1.21  # by the door\n",
+    "crlf": b"198.51.100.1\r\n198.51.100.2\r\n",
+    "names": b"station\nconsole # digit-free comment\nunknownhost\nself\n",
+    "name-with-digit": b"pc12\nstation # seat 4\n",
+    "indented-comment": b"   #198.51.100.9 left out\n\t198.51.100.10\n",
+    "other-forms": b"0x7f.1\n10.1.2\n0300.0250.1.1\n3221225985\n",
+    "rejected": b"255.255.255.255\n1.2.3.256\n0x\n..\n1.2.3.4.5\n",
+    "zero-hides-rest": b"198.51.100.5\n0.0.0.0\n198.51.100.6\n",
+    "duplicates": b"198.51.100.5\n198.51.100.5\n",
+    "no-final-line-end": b"198.51.100.7",
+    "600-characters": b"1" * 600,
+    "nul-in-line": b"198.51.100.8\x00 station\nsta\x00tion\n",
+    "binary": bytes(range(256)),
+    "empty": b"",
+}
+
+
+# The agent's script: a setup byte, then records (see agent_datagram_fuzz.cpp).
+def agent_datagram(sender, payload):
+    return bytes([sender << 3 | 0]) + u16(len(payload)) + payload
+
+
+def agent_command(sender, value):
+    return bytes([sender << 3 | 4]) + word(value)
+
+
+def ticks(count):
+    return bytes([(count - 1) << 3 | 1])
+
+
+AGENT = {
+    "two-servers-add-hour": b"\x02" + agent_command(0, 0xC0000000 + 3600) + ticks(3),
+    "set-time-then-lock-by-tick": b"\x01" + agent_command(0, 2) + ticks(3) + ticks(1),
+    "block-unblock-block": b"\x01"
+    + agent_command(0, 0x80000003)
+    + agent_command(1, 0x80000002)
+    + agent_command(2, 0x80000003),
+    "block-without-picture": b"\x05" + agent_command(0, 0x80000003) + agent_command(0, 60),
+    "block-window-fails": b"\x09" + agent_command(0, 0x80000003) + agent_command(0, 0x80000004),
+    "warning-with-nested-commands": b"\x01"
+    + agent_command(0, 0x90000000 + 3)
+    + agent_command(0, 5)
+    + bytes([3 << 3 | 3])
+    + ticks(2)
+    + agent_command(0, 0x80000003)
+    + bytes([5])
+    + agent_command(0, 0x80000001)
+    + ticks(1),
+    "pause-resume-mode-6": b"\x03"
+    + agent_command(0, 100)
+    + agent_command(0, 0x80000001)
+    + ticks(2)
+    + agent_command(0, 0x80000005)
+    + agent_command(3, 0x80000006)
+    + agent_command(0, 0xC0000000 + 10),
+    "logoff-reboot": b"\x01" + agent_command(0, 0x80000007) + agent_command(0, 0x80000008),
+    "status-requests-any-length": b"\x02"
+    + bytes([5])
+    + agent_datagram(1, b"\x04\x00")
+    + agent_datagram(2, b"\x04" + b"\x00" * 20),
+    "short-and-foreign": b"\x01"
+    + bytes([0 << 3 | 6, 1 << 3 | 6, 2 << 3 | 6, 3 << 3 | 6, 4 << 3 | 6])
+    + b"\x03"
+    + b"\x03\x10"
+    + b"\x03\x10\x0e"
+    + b"\x03\x10\x0e\x00"
+    + agent_datagram(2, b"\x01")
+    + agent_datagram(2, b"\x02" + word(5))
+    + agent_datagram(2, b"\x05" + word(5)),
+    "4095-4096-4097-bytes": b"\x01"
+    + bytes([5 << 3 | 7])
+    + b"\x03"
+    + word(60)
+    + bytes([6 << 3 | 7])
+    + b"\x03"
+    + word(60)
+    + bytes([7 << 3 | 7])
+    + b"\x03"
+    + word(60),
+    "65000-bytes": b"\x01" + bytes([2 << 3 | 0]) + u16(65000) + b"\x03" + word(60),
+    "nothing-waiting": b"\x00" + bytes([2, 2]),
+}
+
+
+def write(target, seeds):
+    folder = CORPUS / target
+    folder.mkdir(parents=True, exist_ok=True)
+    for name, content in seeds.items():
+        (folder / name).write_bytes(content)
+
+
+def main():
+    write("link_datagram_fuzz", DATAGRAMS)
+    write("host_list_fuzz", HOST_LISTS)
+    write("agent_datagram_fuzz", AGENT)
+
+
+if __name__ == "__main__":
+    main()
