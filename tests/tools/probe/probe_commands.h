@@ -1,0 +1,28 @@
+// The probe's subcommands. Each takes the arguments after its name and returns an exit code
+// of probe_output.h.
+#pragma once
+
+#include <span>
+#include <string>
+
+namespace vorlek::probe {
+
+using Arguments = std::span<const std::wstring>;
+
+// endpoint [actions...]: a station endpoint on this host, then the actions in order.
+int RunEndpoint(Arguments args);
+
+int RunRows(Arguments args);
+int RunSelect(Arguments args);
+int RunClick(Arguments args);
+int RunCommand(Arguments args);
+int RunSetText(Arguments args);
+int RunGetText(Arguments args);
+int RunState(Arguments args);
+int RunFocus(Arguments args);
+int RunBoxes(Arguments args);
+int RunCloseBox(Arguments args);
+int RunWaitBox(Arguments args);
+int RunWindows(Arguments args);
+
+}  // namespace vorlek::probe
