@@ -687,7 +687,9 @@ class Room:
         for host in self.hosts:
             host.start_server()
         if warm:
-            warming = [host.warm_up() for host in self.hosts]
+            # True warms every host; a list of names only those that will run Windows programs.
+            chosen = self.hosts if warm is True else [self[name] for name in warm]
+            warming = [host.warm_up() for host in chosen]
             for process in warming:
                 process.wait(COMMAND_TIMEOUT)
 

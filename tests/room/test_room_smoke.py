@@ -1,0 +1,147 @@
+"""The station endpoint and the room itself: endpoints of the probe (built on link/ with the
+Winsock layer) in hosts of a room, checked with raw datagrams written as byte literals."""
+
+import os
+import socket
+import subprocess
+
+import pytest
+
+import room as roomlib
+
+HELLO = b"\x01"
+STATUS_REQUEST = b"\x04"
+# A StatusReport carrying 12345 seconds.
+REPORT_12345 = b"\x04\x39\x30\x00\x00"
+
+START = 10
+
+
+@pytest.fixture
+def smoke_room(room_factory, windows_build):
+    room = room_factory(["alpha", "beta", "gamma", ("delta", 14)], unnamed=["delta"])
+    for host in room.hosts:
+        host.install(room.testbin("VorlekProbe.exe"))
+    return room
+
+
+def start_endpoint(host, *actions):
+    """A probe endpoint running in the background; returns once it is bound."""
+    process = host.start("VorlekProbe.exe", "endpoint", *actions)
+    assert process.wait_for_output("\n", START), process.stdout + process.stderr
+    assert process.stdout.startswith(f"bound {host.address}:10001 {host.name}\n"), process.stdout
+    return process
+
+
+def finished(process):
+    process.wait(START)
+    return process.stdout
+
+
+def in_namespace(pid, namespace):
+    return roomlib.network_namespace_inode(pid) == os.stat(f"/run/netns/{namespace}").st_ino
+
+
+def test_hello_and_report_travel_between_hosts_with_the_bound_address(smoke_room, root_watch):
+    alpha, beta, gamma = smoke_room["alpha"], smoke_room["beta"], smoke_room["gamma"]
+    receiver = start_endpoint(beta, "receive", 5000, "receive", 5000)
+    gamma_port = gamma.peer()
+
+    sender = alpha.probe("endpoint", "hello", beta.address, "hello", gamma.address)
+
+    assert sender.returncode == 0
+    assert sender.stdout == ("bound 198.51.100.11:10001 alpha\n"
+                             "sent 198.51.100.12:10001 01\n"
+                             "sent 198.51.100.13:10001 01\n")
+    assert gamma_port.recv(5) == (HELLO, ("198.51.100.11", 10001))
+    gamma_port.send(beta.address, REPORT_12345)
+    assert finished(receiver) == ("bound 198.51.100.12:10001 beta\n"
+                                  "received 198.51.100.11:10001 01\n"
+                                  "received 198.51.100.13:10001 0439300000\n")
+    assert receiver.poll() == 0
+    assert root_watch.seen() == []
+
+
+def test_broadcast_status_request_reaches_every_other_host_and_no_other_room(
+        smoke_room, room_factory, root_watch):
+    alpha, beta, gamma, delta = smoke_room.hosts
+    receivers = [start_endpoint(host, "receive", 5000) for host in (beta, gamma)]
+    delta_port = delta.peer()
+    # A second room on the same addresses, as other test runs build at the same time.
+    neighbour = room_factory([("alpha", 11), ("beta", 12)], warm=False)
+    neighbour_ports = [host.peer() for host in neighbour.hosts]
+    assert all(in_namespace(r.pid, h.namespace) for r, h in zip(receivers, (beta, gamma)))
+
+    sender = alpha.probe("endpoint", "broadcast-status-request")
+
+    assert sender.stdout == "bound 198.51.100.11:10001 alpha\nsent 255.255.255.255:10001 04\n"
+    for receiver, host in zip(receivers, (beta, gamma)):
+        assert finished(receiver) == (f"bound {host.address}:10001 {host.name}\n"
+                                      "received 198.51.100.11:10001 04\n")
+    assert delta_port.recv(5) == (STATUS_REQUEST, ("198.51.100.11", 10001))
+    assert [port.recv_all(0.5) for port in neighbour_ports] == [[], []]
+    assert root_watch.seen() == []
+
+
+def test_reverse_look_up_gives_names_of_named_hosts_only(smoke_room):
+    beta, delta = smoke_room["beta"], smoke_room["delta"]
+
+    result = beta.probe("endpoint", "look-up", "198.51.100.11", "look-up", "198.51.100.14",
+                        "look-up-name", "gamma")
+
+    assert result.stdout == ("bound 198.51.100.12:10001 beta\n"
+                             "name 198.51.100.11 alpha\n"
+                             "no name 198.51.100.14\n"
+                             "address gamma 198.51.100.13\n")
+    assert result.returncode == 1
+    # A host missing from every hosts file still finds its own address by its own name.
+    unnamed = delta.probe("endpoint", "look-up-name", "delta")
+    assert unnamed.stdout == ("bound 198.51.100.14:10001 delta\n"
+                              "address delta 198.51.100.14\n")
+
+
+def test_second_endpoint_on_a_host_binds_thanks_to_address_reuse(smoke_room):
+    alpha, beta = smoke_room["alpha"], smoke_room["beta"]
+    first = start_endpoint(beta, "receive", 5000)
+    second = start_endpoint(beta, "receive", 5000)
+
+    alpha.probe("endpoint", "broadcast-status-request")
+
+    for process in (first, second):
+        assert finished(process) == ("bound 198.51.100.12:10001 beta\n"
+                                     "received 198.51.100.11:10001 04\n")
+    assert beta.probe("boxes").stdout == ""
+
+
+def test_endpoint_reports_a_bind_failure_in_a_box_without_caption(smoke_room):
+    beta = smoke_room["beta"]
+    # A socket of the host that holds its address and port without address reuse.
+    holder = subprocess.Popen(
+        beta.command(["/usr/bin/python3", "-c",
+                      "import socket, sys\n"
+                      "s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)\n"
+                      "s.bind((sys.argv[1], 10001))\n"
+                      "print('held', flush=True)\n"
+                      "sys.stdin.read()\n",
+                      beta.address]),
+        stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=beta.environment())
+    try:
+        assert holder.stdout.readline() == b"held\n"
+        endpoint = beta.start("VorlekProbe.exe", "endpoint")
+
+        box = beta.probe("close-box", "Error", 10000)
+
+        assert box.stdout == "closed Error\tbind() returned error 10013\n"
+        assert finished(endpoint) == "not ready\n"
+        assert endpoint.poll() == 1
+    finally:
+        holder.kill()
+        holder.wait(5)
+
+
+def test_root_watch_sees_station_datagrams_on_loopback(root_watch):
+    # The check that the room's datagrams stay inside it is only worth something if the watch
+    # sees such datagrams where they do show up: on loopback, in the root namespace.
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as sender:
+        sender.sendto(HELLO, ("127.0.0.1", 10001))
+    assert set(roomlib.wait_until(root_watch.seen, 2)) == {("127.0.0.1", "127.0.0.1", 10001)}
