@@ -124,6 +124,80 @@ AGENT = {
 }
 
 
+# The console's script: a setup byte, then records (see server_datagram_fuzz.cpp).
+def hello(station):
+    return bytes([station << 3 | 1])
+
+
+def report(station, value):
+    return bytes([station << 3 | 2]) + word(value)
+
+
+def second(seconds=1):
+    return bytes([seconds << 3 | 3])
+
+
+def operator(variant, argument=b""):
+    return bytes([variant << 3 | 5]) + argument
+
+
+SERVER = {
+    "hello-then-report": b"\x00" + hello(0) + report(0, 3600) + second(1) + second(1),
+    "hello-twice-and-from-stranger": b"\x00" + hello(1) + hello(1) + hello(8) + report(8, 90),
+    "listed-report-before-first-tick": b"\x02" + report(1, 0x20000000 + 90) + second(1),
+    "populated-off-then-on": b"\x0b"
+    + report(0, 90)
+    + second(1) * 16
+    + report(0, 0x80000002)
+    + report(0, 0x80000001),
+    "blocked-twice": b"\x0c" + report(2, 0x80000003) + report(2, 0x80000003),
+    "unlimited-available-mode-words": b"\x0f"
+    + report(3, 0x80000000)
+    + report(4, 0x80000002)
+    + report(5, 0x80000004)
+    + report(6, 0x1FFFFFFF),
+    "long-names-and-duplicates": b"\x0f" + hello(2) + hello(7) + hello(6) + report(7, 5) + second(3),
+    "nested-boxes": b"\x0b"
+    + report(0, 600)
+    + second(1) * 16
+    + bytes([3 << 3 | 4])
+    + report(0, 0x80000003)
+    + hello(8)
+    + report(1, 7)
+    + second(1),
+    "operator-commands": b"\x0b"
+    + operator(0, b"\x00")
+    + operator(0, b"\x02")
+    + operator(1, word(0x20000005))
+    + operator(2, u16(3600))
+    + operator(3)
+    + operator(4)
+    + operator(1, word(0)),
+    "options-zero-period-and-timeout": b"\x0b"
+    + operator(5, b"\x00")
+    + operator(6, b"\x00")
+    + operator(7, b"\x18")
+    + second(1) * 8,
+    "clock-set-back": b"\x01" + report(0, 100) + bytes([31 << 3 | 3]) + second(2),
+    "short-long-and-foreign": b"\x01"
+    + bytes([0 << 3 | 6, 1 << 3 | 6, 2 << 3 | 6, 3 << 3 | 6, 4 << 3 | 6])
+    + b"\x04"
+    + b"\x04\x10"
+    + b"\x04\x10\x0e"
+    + b"\x04\x10\x0e\x00"
+    + bytes([0 << 3 | 0])
+    + u16(5)
+    + b"\x02\x01\x00\x00\x00"
+    + bytes([3 << 3 | 7])
+    + b"\x01\x00\x00\x00\x00"
+    + bytes([4 << 3 | 7])
+    + b"\x01\x00\x00\x00\x00"
+    + bytes([5 << 3 | 7])
+    + b"\x04\x05\x00\x00\x00",
+    "65000-bytes": b"\x01" + bytes([0 << 3 | 0]) + u16(65000) + b"\x01",
+}
+
+
 def write(target, seeds):
     folder = CORPUS / target
     folder.mkdir(parents=True, exist_ok=True)
@@ -135,6 +209,7 @@ def main():
     write("link_datagram_fuzz", DATAGRAMS)
     write("host_list_fuzz", HOST_LISTS)
     write("agent_datagram_fuzz", AGENT)
+    write("server_datagram_fuzz", SERVER)
 
 
 if __name__ == "__main__":

@@ -1,0 +1,292 @@
+// The console's engine fed any datagrams from stations and strangers, with its one-second work,
+// operator commands and nested message loops between them.
+//
+// Input script: byte 0 sets up the console (bits 0-2: how many of the eight stations "clients"
+// lists; bit 3: the first one-second tick has built their records and rows before the script
+// starts). Then records, each an op byte whose low 3 bits say what happens and whose high 5 bits
+// (arg) pick a sender or a variant; sender arg % 9 is one of the eight stations or, for 8, a
+// stranger:
+//   0  a datagram of U16 length, its bytes from the input (0 when it ends)
+//   1  a Hello
+//   2  a StatusReport carrying the next U32
+//   3  the one-second timer after arg % 4 seconds (arg 31: the clock is set back 10 seconds)
+//   4  the next message box runs the following arg % 4 + 1 records in its nested loop
+//   5  the operator, by arg % 8: select row U8 and query it, set time U32, add U16 seconds,
+//      query the selection, reselect, check period U8 % 4, reply timeout U8 % 4, flip flag bits
+//   6  a datagram of arg % 5 bytes (0 to 4) from the input, from the first station
+//   7  a datagram of 508 + arg bytes from the first station, around the 512-byte receive
+//      buffer: its first 5 bytes from the input, the rest 0
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "fuzz/check.h"
+#include "fuzz/fuzz_input.h"
+#include "fuzz/link_fakes.h"
+#include "fuzz/server_fakes.h"
+#include "link/address.h"
+#include "server/server.h"
+#include "server/station_rows.h"
+
+namespace {
+
+using namespace vorlek;
+using fuzz::FuzzInput;
+
+constexpr std::size_t kStations = 8;
+constexpr std::size_t kReceiveBuffer = 512;
+const Ipv4 kOwnAddress = MakeAddress(198, 51, 100, 10);
+const Ipv4 kStranger = MakeAddress(203, 0, 113, 66);
+
+Ipv4 StationAddress(std::size_t i) {
+    return MakeAddress(198, 51, 100, static_cast<std::uint8_t>(11 + i));
+}
+
+// Names the reverse look-up gives: short, missing (N/A), too long for a row, equal for two
+// stations, with characters the list sorts oddly.
+void NameStations(fuzz::FakeNames& names) {
+    names.names[StationAddress(0)] = "alpha";
+    names.names[StationAddress(2)] = std::string(300, 'z');
+    names.names[StationAddress(3)] = "Beta-Station";
+    names.names[StationAddress(4)] = "gamma.room.example";
+    names.names[StationAddress(6)] = "alpha";
+    names.names[StationAddress(7)] = std::string(250, 'N') + "/A";
+    names.names[kStranger] = "(";
+}
+
+struct Console {
+    fuzz::FakeNetwork network;
+    fuzz::FakeNames names;
+    fuzz::FakeBoxes boxes;
+    fuzz::FakeStationList rows;
+    fuzz::FakeConsoleWindow window;
+    fuzz::FakeClock clock;
+};
+
+struct RecordView {
+    Ipv4 address;
+    StatusWord status;
+    std::uint32_t waitTicks;
+    std::uint32_t attemptsLeft;
+    bool operator==(const RecordView&) const = default;
+};
+
+// Everything a datagram the console ignores must leave as it was.
+struct Observed {
+    std::vector<Ipv4> addresses;
+    std::vector<RecordView> stations;
+    std::vector<fuzz::FakeStationList::Row> rows;
+    std::size_t sent;
+    std::size_t boxes;
+    int deathTimerWrites;
+    int foregrounds;
+    std::uint32_t flags;
+    std::array<std::int32_t, kSavedSelectionSize> savedSelection;
+    bool operator==(const Observed&) const = default;
+};
+
+Observed Observe(const Server& server, const Console& c) {
+    Observed o;
+    const auto addresses = server.addresses().Addresses();
+    o.addresses.assign(addresses.begin(), addresses.end());
+    for (const StationRecord& r : server.stations()) {
+        o.stations.push_back({r.address, r.status, r.waitTicks, r.attemptsLeft});
+    }
+    o.rows = c.rows.rows;
+    o.sent = c.network.sent.size();
+    o.boxes = c.boxes.shown.size();
+    o.deathTimerWrites = c.window.deathTimerWrites;
+    o.foregrounds = c.window.foregrounds;
+    o.flags = server.flags();
+    o.savedSelection = server.savedSelection();
+    return o;
+}
+
+class Run {
+public:
+    Run(FuzzInput& input, Console& console, Server& server)
+        : in_(input), c_(console), server_(server) {
+        c_.boxes.nested = [this] { RunNested(); };
+    }
+
+    void RunAll() {
+        while (!in_.AtEnd()) {
+            Step();
+        }
+    }
+
+    // The station list is never lost: every record has a row that is found by its address, and
+    // every row belongs to a record, as many rows per address as records.
+    void CheckAlways() {
+        std::map<Ipv4, int> records;
+        for (const StationRecord& r : server_.stations()) {
+            ++records[r.address];
+            FUZZ_CHECK(server_.FindRow(r.address) >= 0);
+        }
+        std::map<Ipv4, int> rows;
+        for (const auto& row : c_.rows.rows) {
+            const auto word = RowAddressWord(row.text);
+            FUZZ_CHECK(word.has_value());
+            ++rows[InetAddr(*word)];
+        }
+        FUZZ_CHECK(rows == records);
+        // The array of polled addresses only grows.
+        const std::size_t listed = server_.addresses().Addresses().size();
+        FUZZ_CHECK(listed >= listedBefore_);
+        listedBefore_ = listed;
+        for (const fuzz::Packet& sent : c_.network.sent) {
+            FUZZ_CHECK((sent.bytes.size() == 1 && sent.bytes[0] == 4) ||
+                       (sent.bytes.size() == 5 && sent.bytes[0] == 3));
+        }
+        for (const fuzz::ShownBox& box : c_.boxes.shown) {
+            FUZZ_CHECK(box.caption == "Vorlek Information" && box.icon == BoxIcon::Information);
+            FUZZ_CHECK(box.text.size() <= kRowTextLimit);
+        }
+    }
+
+private:
+    void RunNested() {
+        const int count = nestedPending_;
+        nestedPending_ = 0;
+        for (int i = 0; i < count && !in_.AtEnd(); ++i) {
+            Step();
+        }
+    }
+
+    static Peer SenderOf(unsigned arg) {
+        const std::size_t i = arg % (kStations + 1);
+        return {i == kStations ? kStranger : StationAddress(i), kStationPort};
+    }
+
+    void Deliver(Peer from, std::vector<std::uint8_t> bytes) {
+        const Observed before = Observe(server_, c_);
+        const bool listed = server_.IsListedAddress(from.address);
+        const std::size_t size = bytes.size();
+        const int type = size > 0 ? bytes[0] : -1;
+        c_.network.waiting.push_back({from, std::move(bytes)});
+        server_.HandleDatagram();
+        FUZZ_CHECK(c_.network.waiting.empty());
+        const bool taken = size > 0 && size <= kReceiveBuffer;
+        if (taken && type == 1) {
+            // A Hello from anyone is taken: its address joins the array, and the station has
+            // a record.
+            FUZZ_CHECK(server_.addresses().Addresses().size() >= before.addresses.size() + 1);
+            FUZZ_CHECK(server_.FindStation(from.address) != nullptr);
+        } else if (taken && type == 4 && size >= 5 && listed) {
+            FUZZ_CHECK(server_.FindStation(from.address) != nullptr);
+        } else {
+            // Empty, too long, short reports, foreign types and reports from strangers.
+            FUZZ_CHECK(Observe(server_, c_) == before);
+        }
+    }
+
+    std::vector<std::uint8_t> Fill(std::size_t size) {
+        const auto given = in_.Bytes(size);
+        std::vector<std::uint8_t> bytes(given.begin(), given.end());
+        bytes.resize(size, 0);
+        return bytes;
+    }
+
+    void Operator(unsigned variant) {
+        switch (variant % 8) {
+            case 0: {
+                const int row = in_.Byte();
+                const bool wasSelected = row < static_cast<int>(c_.rows.rows.size()) &&
+                                         c_.rows.rows[static_cast<std::size_t>(row)].selected;
+                c_.rows.SetSelected(row, !wasSelected);
+                server_.OnSelectionChanged();
+                break;
+            }
+            case 1:
+                server_.SendToSelected(in_.U32());
+                break;
+            case 2:
+                server_.AddTime(in_.U16());
+                break;
+            case 3:
+                server_.QuerySelected();
+                break;
+            case 4:
+                server_.Reselect();
+                break;
+            case 5:
+                server_.setCheckPeriod(in_.Byte() % 4);
+                break;
+            case 6:
+                server_.setReplyTimeout(in_.Byte() % 4);
+                break;
+            default:
+                server_.setFlags(server_.flags() ^ (in_.Byte() & 0x3Cu));
+                break;
+        }
+    }
+
+    void Step() {
+        const std::uint8_t op = in_.Byte();
+        const unsigned arg = op >> 3;
+        switch (op & 7) {
+            case 0:
+                Deliver(SenderOf(arg), Fill(in_.U16()));
+                break;
+            case 1:
+                Deliver(SenderOf(arg), {1});
+                break;
+            case 2: {
+                const auto report = BuildStatusReport(in_.U32());
+                Deliver(SenderOf(arg), {report.begin(), report.end()});
+                break;
+            }
+            case 3:
+                c_.clock.now = arg == 31 ? c_.clock.now - 10 : c_.clock.now + arg % 4;
+                server_.OnTimerTick();
+                break;
+            case 4:
+                nestedPending_ = static_cast<int>(arg % 4 + 1);
+                break;
+            case 5:
+                Operator(arg);
+                break;
+            case 6:
+                Deliver(SenderOf(0), Fill(arg % 5));
+                break;
+            default: {
+                std::vector<std::uint8_t> bytes = Fill(5);
+                bytes.resize(kReceiveBuffer - 4 + arg, 0);
+                Deliver(SenderOf(0), std::move(bytes));
+                break;
+            }
+        }
+        CheckAlways();
+    }
+
+    FuzzInput& in_;
+    Console& c_;
+    Server& server_;
+    int nestedPending_ = 0;
+    std::size_t listedBefore_ = 0;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzInput input(data, size);
+    const std::uint8_t setup = input.Byte();
+    std::vector<Ipv4> clients;
+    for (std::size_t i = 0; i < (setup & 7u); ++i) {
+        clients.push_back(StationAddress(i));
+    }
+
+    Console console;
+    NameStations(console.names);
+    Server server({console.network, console.names, console.boxes, console.rows, console.window,
+                   console.clock},
+                  kOwnAddress, HostList(clients));
+    Run run(input, console, server);
+    if ((setup & 8u) != 0) {
+        server.OnTimerTick();
+        run.CheckAlways();
+    }
+    run.RunAll();
+    return 0;
+}
