@@ -76,6 +76,18 @@ def pixel(path, x, y):
     return tuple(int(v) for v in text.split())
 
 
+# The lock window as the probe lists it: class, title and the whole 1024 x 768 screen.
+LOCK_WINDOW = "VorlekClientWndClass\tVorlek Client\t0,0,1024,768"
+
+
+def lock_windows(host):
+    """The visible windows of the agent's class."""
+    listed = host.probe("windows")
+    assert listed.returncode == 0, listed.stdout
+    return [line for line in listed.stdout.splitlines()
+            if line.startswith("VorlekClientWndClass\t")]
+
+
 @pytest.fixture
 def station_room(room_factory):
     room = room_factory([STATION, SERVER, OTHER])
@@ -158,6 +170,7 @@ def test_time_out_locks_with_the_picture_upright_and_added_time_unlocks(station_
     time.sleep(SETTLE)
     shot = tmp_path / "lock-screen.png"
     room.screenshot(shot)
+    assert lock_windows(station) == [LOCK_WINDOW]
     for x, y in [(0, 0), (512, 10), (1023, 0), (512, 300)]:
         red, green, blue = pixel(shot, x, y)
         assert red > 200 and green < 60 and blue < 60, (x, y, red, green, blue)
@@ -171,7 +184,7 @@ def test_time_out_locks_with_the_picture_upright_and_added_time_unlocks(station_
     expect(server, b"\x04\x3c\x00\x00\x00", station_sender(room))
     unlocked = ["open", LOCK_REQUEST, UNLOCK_REQUEST]
     assert wait_for_device_log(station, unlocked) == unlocked
-    time.sleep(SETTLE)
+    assert lock_windows(station) == []
     room.screenshot(tmp_path / "unlocked.png")
     for x, y in [(512, 10), (512, 758)]:
         red, green, blue = pixel(tmp_path / "unlocked.png", x, y)
@@ -223,3 +236,78 @@ def test_default_picture_stands_upright_over_the_whole_screen(station_room, tmp_
     for x, y in [(512, 560), (5, 5), (1018, 762)]:
         red, green, blue = pixel(shot, x, y)
         assert red < 60 and green < 60 and blue < 80, (x, y, red, green, blue)
+
+
+def test_warning_box_comes_when_the_count_reaches_the_threshold(station_room):
+    room = station_room
+    station = room[STATION]
+    server = room[SERVER].peer()
+    start_agent(room, f"{room[SERVER].address}\n")
+    expect(server, b"\x01", station_sender(room))
+    expect(server, AVAILABLE_REPORT, station_sender(room))
+
+    server.send(station.address, b"\x03\x2c\x01\x00\x90")  # warning threshold 300 s
+    expect(server, AVAILABLE_REPORT, station_sender(room))
+    expect(server, AVAILABLE_REPORT, station_sender(room))
+    server.send(station.address, b"\x03\x2d\x01\x00\x00")  # set time 301 s
+    expect(server, b"\x04\x2d\x01\x00\x00", station_sender(room))
+    expect(server, b"\x04\x2d\x01\x00\x00", station_sender(room))
+
+    shown = station.probe("wait-box", "Vorlek warning", "10000")
+    assert (shown.returncode, shown.stdout) == (
+        0, "box Vorlek warning\tYou have 0:5:0 of time remained\n")
+    # The countdown goes on under the open box, and the station still answers.
+    time.sleep(2 * SETTLE)
+    server.send(station.address, STATUS_REQUEST)
+    data, sender = server.recv(START_TIMEOUT)
+    assert sender == station_sender(room)
+    assert data[0] == 0x04 and len(data) == 5
+    assert int.from_bytes(data[1:], "little") in range(296, 299)
+
+    closed = station.probe("close-box", "Vorlek warning")
+    assert (closed.returncode, closed.stdout) == (
+        0, "closed Vorlek warning\tYou have 0:5:0 of time remained\n")
+
+
+def test_without_the_driver_the_agent_tells_the_user_and_ends_with_code_0(room_factory):
+    room = room_factory([STATION, SERVER])
+    station = room[STATION]
+    server = room[SERVER].peer()
+    agent = start_agent(room, f"{room[SERVER].address}\n")
+    # Hello and the first report have gone out before the device is opened.
+    expect(server, b"\x01", station_sender(room))
+    expect(server, AVAILABLE_REPORT, station_sender(room))
+
+    shown = station.probe("wait-box", "Vorlek client", "10000")
+    assert (shown.returncode, shown.stdout) == (
+        0, "box Vorlek client\tFailed to open vorlek device\\n\n")
+    assert agent.running
+    closed = station.probe("close-box", "Vorlek client")
+    assert closed.returncode == 0, closed.stdout
+    assert agent.wait(START_TIMEOUT) == 0
+    assert server.recv_all(SETTLE) == []
+
+
+def test_without_a_picture_the_lock_holds_input_but_shows_no_window(station_room):
+    room = station_room
+    station = room[STATION]
+    server = room[SERVER].peer()
+    start_agent(room, f"{room[SERVER].address}\n")
+    expect(server, b"\x01", station_sender(room))
+    expect(server, AVAILABLE_REPORT, station_sender(room))
+
+    server.send(station.address, b"\x03\x03\x00\x00\x80")
+    expect(server, BLOCKED_REPORT, station_sender(room))
+    expect(server, BLOCKED_REPORT, station_sender(room))
+    # A second block changes nothing: no second lock request.
+    server.send(station.address, b"\x03\x03\x00\x00\x80")
+    expect(server, BLOCKED_REPORT, station_sender(room))
+    expect(server, BLOCKED_REPORT, station_sender(room))
+    assert wait_for_device_log(station, ["open", LOCK_REQUEST]) == ["open", LOCK_REQUEST]
+    assert lock_windows(station) == []
+
+    server.send(station.address, b"\x03\x02\x00\x00\x80")  # free
+    expect(server, AVAILABLE_REPORT, station_sender(room))
+    expect(server, AVAILABLE_REPORT, station_sender(room))
+    unlocked = ["open", LOCK_REQUEST, UNLOCK_REQUEST]
+    assert wait_for_device_log(station, unlocked) == unlocked
