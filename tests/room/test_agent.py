@@ -116,7 +116,7 @@ def test_start_up_says_hello_then_reports_available_to_each_listed_server(statio
     assert agent.running
 
 
-def test_start_up_without_servers_says_hello_once_by_broadcast(station_room):
+def test_start_up_without_servers_says_hello_once_by_broadcast(station_room, root_watch):
     room = station_room
     other = room[OTHER].peer()
     start_agent(room)
@@ -127,6 +127,8 @@ def test_start_up_without_servers_says_hello_once_by_broadcast(station_room):
     # The sender of a request still gets its answer.
     other.send(room[STATION].address, STATUS_REQUEST)
     expect(other, AVAILABLE_REPORT, station_sender(room))
+    # The broadcast stayed inside the room.
+    assert root_watch.seen() == []
 
 
 def test_requests_are_answered_to_their_sender_and_commands_report_to_the_list(station_room):
@@ -311,3 +313,19 @@ def test_without_a_picture_the_lock_holds_input_but_shows_no_window(station_room
     expect(server, AVAILABLE_REPORT, station_sender(room))
     unlocked = ["open", LOCK_REQUEST, UNLOCK_REQUEST]
     assert wait_for_device_log(station, unlocked) == unlocked
+
+
+@pytest.mark.parametrize("word", [b"\x07", b"\x08"], ids=["log-off", "reboot"])
+def test_log_off_and_reboot_report_the_unchanged_state_and_end_the_session(station_room, word):
+    room = station_room
+    station = room[STATION]
+    server = room[SERVER].peer()
+    agent = start_agent(room, f"{room[SERVER].address}\n")
+    expect(server, b"\x01", station_sender(room))
+    expect(server, AVAILABLE_REPORT, station_sender(room))
+
+    server.send(station.address, b"\x03" + word + b"\x00\x00\x80")
+    expect(server, AVAILABLE_REPORT, station_sender(room))
+    expect(server, AVAILABLE_REPORT, station_sender(room))
+    # Wine ends the session's programs, the agent among them.
+    agent.wait(START_TIMEOUT)
