@@ -1,0 +1,293 @@
+; VorlekClient-setup.exe: installs the workstation agent.
+;
+; Silent use: VorlekClient-setup.exe /S /SERVERS=address[,address...] [/D=folder]
+; (/D= last, without quotes). Without /SERVERS= an existing "servers" stays as it is.
+
+!define PRODUCT "Vorlek Client"
+!define PROGRAM "VorlekClient.exe"
+!define KEY "VorlekClient"
+!define PICTURE "BLOCKED.BMP"
+!define STARTUP_SHORTCUT "$SMSTARTUP\${PRODUCT}.lnk"
+; The input-lock device the agent opens at start (it ends when the device does not open).
+!define DEVICE "\\.\VORLEK"
+
+!include "${SOURCE_DIR}/common.nsh"
+!include nsDialogs.nsh
+!include WordFunc.nsh
+!include TextFunc.nsh
+
+Var Servers         ; the consoles' addresses, separated by commas
+Var ServersGiven    ; 1 when "servers" is to be written from $Servers
+Var ServersInFile   ; the entries of an existing "servers", as the page showed them
+Var ServersLines    ; the content of "servers" to write
+Var ServersField
+Var AgentWasRunning
+
+!insertmacro MUI_PAGE_DIRECTORY
+Page custom ServersPage ServersPageLeave
+!insertmacro MUI_PAGE_INSTFILES
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_INSTFILES
+!insertmacro MUI_LANGUAGE "English"
+!insertmacro VORLEK_VERSION_KEYS
+
+; ParseServers: turns $Servers (entries separated by commas, blanks around them allowed) into
+; the lines of "servers" in $ServersLines. $0 is "" when every entry is usable, else why not. An
+; entry is a dotted address or a computer name without any digit: the agent reads a word that
+; holds a digit as an address and drops it when it is none.
+Function ParseServers
+    StrCpy $0 ""
+    StrCpy $ServersLines ""
+    StrCpy $1 0         ; position in $Servers
+    StrCpy $3 ""        ; the entry being read
+    StrCpy $4 0         ; digits in the entry
+    StrCpy $5 0         ; characters of names in the entry
+    StrCpy $6 0         ; 1 once a blank followed the entry
+    StrCpy $7 0         ; entries read
+    ${Do}
+        StrCpy $2 $Servers 1 $1
+        IntOp $1 $1 + 1
+        ${If} $2 == ","
+        ${OrIf} $2 == ""
+            ${If} $3 == ""
+                ${If} $2 == ","
+                ${OrIf} $7 > 0
+                    StrCpy $0 "An address is missing in $\"$Servers$\"."
+                ${EndIf}
+            ${ElseIf} $4 > 0
+            ${AndIf} $5 > 0
+                StrCpy $0 "$\"$3$\" is neither a dotted address nor a computer name without digits."
+            ${Else}
+                StrCpy $ServersLines "$ServersLines$3$\r$\n"
+                IntOp $7 $7 + 1
+            ${EndIf}
+            ${If} $0 != ""
+            ${OrIf} $2 == ""
+                ${Break}
+            ${EndIf}
+            StrCpy $3 ""
+            StrCpy $4 0
+            StrCpy $5 0
+            StrCpy $6 0
+        ${ElseIf} $2 == " "
+            ${If} $3 != ""
+                StrCpy $6 1
+            ${EndIf}
+        ${ElseIf} $6 == 1
+            StrCpy $0 "$\"$3 $2...$\" holds a blank: separate addresses with commas."
+            ${Break}
+        ${ElseIf} $2 == "#"
+        ${OrIf} $2 == "$\t"
+            StrCpy $0 "$\"$Servers$\" holds a character that no address or computer name holds."
+            ${Break}
+        ${Else}
+            StrCpy $3 "$3$2"
+            ${If} $2 S>= "0"
+            ${AndIf} $2 S<= "9"
+                IntOp $4 $4 + 1
+            ${ElseIf} $2 != "."
+                IntOp $5 $5 + 1
+            ${EndIf}
+        ${EndIf}
+    ${Loop}
+FunctionEnd
+
+; The entries of an existing "servers", separated by commas, in $ServersInFile.
+Function ReadServersFile
+    StrCpy $ServersInFile ""
+    ClearErrors
+    FileOpen $0 "$INSTDIR\servers" r
+    ${If} ${Errors}
+        Return
+    ${EndIf}
+    ${Do}
+        ClearErrors
+        FileRead $0 $1
+        ${If} ${Errors}
+            ${Break}
+        ${EndIf}
+        ${TrimNewLines} $1 $1
+        ${WordFind} $1 " " "+1" $1
+        StrCpy $2 $1 1
+        ${If} $1 != ""
+        ${AndIf} $2 != "#"
+            ${If} $ServersInFile == ""
+                StrCpy $ServersInFile $1
+            ${Else}
+                StrCpy $ServersInFile "$ServersInFile,$1"
+            ${EndIf}
+        ${EndIf}
+    ${Loop}
+    FileClose $0
+FunctionEnd
+
+Function .onInit
+    ${GetParameters} $R0
+    ClearErrors
+    ${GetOptions} $R0 "/SERVERS=" $Servers
+    ${IfNot} ${Errors}
+        StrCpy $ServersGiven 1
+        Call ParseServers
+        ${If} $0 != ""
+            ${If} ${Silent}
+                !insertmacro Report "/SERVERS=: $0 Nothing was changed."
+                SetErrorLevel ${EXIT_UNCHANGED}
+                Quit
+            ${EndIf}
+            MessageBox MB_OK|MB_ICONEXCLAMATION "/SERVERS=: $0"
+        ${EndIf}
+    ${EndIf}
+FunctionEnd
+
+Function ServersPage
+    ${If} $ServersGiven != 1
+        Call ReadServersFile
+        StrCpy $Servers $ServersInFile
+    ${EndIf}
+    !insertmacro MUI_HEADER_TEXT "Vorlek Server address" \
+        "The computer whose Vorlek Server this workstation answers to."
+    nsDialogs::Create 1018
+    Pop $0
+    ${NSD_CreateLabel} 0 0 100% 36u "Address of the operator's computer, the one that runs Vorlek Server (for instance 192.168.1.10). For several consoles separate the addresses with commas. A computer name works only when it holds no digit. Left empty, the agent looks for its consoles by broadcast."
+    Pop $0
+    ${NSD_CreateText} 0 40u 100% 12u $Servers
+    Pop $ServersField
+    ${NSD_CreateLabel} 0 62u 100% 44u "Vorlek Client starts only where the input-lock driver is installed: without it the agent shows $\"Failed to open vorlek device$\" and ends. Install the driver as the operator's guide says. The agent starts at every logon, from the Startup folder of all users."
+    Pop $0
+    nsDialogs::Show
+FunctionEnd
+
+Function ServersPageLeave
+    ${NSD_GetText} $ServersField $Servers
+    Call ParseServers
+    ${If} $0 != ""
+        MessageBox MB_OK|MB_ICONEXCLAMATION "$0"
+        Abort
+    ${EndIf}
+    ; An unchanged list leaves the file as the operator wrote it, comments and all.
+    ${If} $Servers != $ServersInFile
+        StrCpy $ServersGiven 1
+    ${EndIf}
+FunctionEnd
+
+; Ends every running agent; $AgentWasRunning is 1 when one ran.
+Function StopAgent
+    StrCpy $AgentWasRunning 0
+    FindWindow $0 "VorlekClientWndClass"
+    ${If} $0 != 0
+        StrCpy $AgentWasRunning 1
+    ${EndIf}
+    DetailPrint "Stopping ${PROGRAM}"
+    nsExec::ExecToStack `"$SYSDIR\taskkill.exe" /F /IM ${PROGRAM}`
+    Pop $0
+    Pop $1
+    ${If} $0 == 0
+        StrCpy $AgentWasRunning 1
+    ${EndIf}
+FunctionEnd
+
+; Starts the agent in its own folder, where it finds "servers" and "BLOCKED.BMP".
+Function StartAgent
+    SetOutPath "$INSTDIR"
+    Exec `"$INSTDIR\${PROGRAM}"`
+FunctionEnd
+
+; $0 is 1 when the input-lock device opens.
+Function DeviceOpens
+    System::Call `kernel32::CreateFileW(w "${DEVICE}", i 0x80000000, i 1, p 0, i 3, i 0, p 0) p .r1`
+    ${If} $1 = -1
+        StrCpy $0 0
+    ${Else}
+        System::Call `kernel32::CloseHandle(p r1)`
+        StrCpy $0 1
+    ${EndIf}
+FunctionEnd
+
+Section "Vorlek Client"
+    SetShellVarContext all
+
+    ClearErrors
+    CreateDirectory "$INSTDIR"
+    ${If} ${Errors}
+        !insertmacro GiveUp "The folder $INSTDIR could not be created; nothing was installed."
+    ${EndIf}
+    SetOutPath "$INSTDIR"
+
+    Call StopAgent
+    !insertmacro ReplaceProgram
+    ${If} $0 != 1
+        ${If} $AgentWasRunning == 1
+            Call StartAgent
+        ${EndIf}
+        !insertmacro GiveUp "$INSTDIR\${PROGRAM} is in use and could not be replaced; the installed version was kept. End ${PROGRAM} and run setup again."
+    ${EndIf}
+
+    ; A customised lock picture stays.
+    ${IfNot} ${FileExists} "$INSTDIR\${PICTURE}"
+        File "/oname=$INSTDIR\${PICTURE}" "${RELEASE_DIR}/${PICTURE}"
+    ${EndIf}
+
+    ${If} $ServersGiven == 1
+        ClearErrors
+        FileOpen $0 "$INSTDIR\servers" w
+        FileWrite $0 $ServersLines
+        FileClose $0
+        ${If} ${Errors}
+            !insertmacro Report "$INSTDIR\servers could not be written: the agent will look for its consoles by broadcast."
+        ${EndIf}
+    ${ElseIfNot} ${FileExists} "$INSTDIR\servers"
+        !insertmacro Report "No console address was given (/SERVERS=): the agent will look for its consoles by broadcast."
+    ${EndIf}
+
+    ; A shortcut in the common Startup folder starts the agent at every user's logon with the
+    ; installation folder ($OUTDIR) as its working directory; a Run key would start it in the
+    ; system folder, where it finds no "servers".
+    CreateShortCut "${STARTUP_SHORTCUT}" "$INSTDIR\${PROGRAM}" "" "$INSTDIR\${PROGRAM}" 0 \
+        SW_SHOWNORMAL "" "Vorlek workstation agent"
+
+    !insertmacro WriteUninstallEntry
+    Call AddFirewallRule
+
+    Call DeviceOpens
+    ${If} $0 != 1
+        !insertmacro Report "The input-lock driver is not installed on this computer: ${PROGRAM} shows $\"Failed to open vorlek device$\" and ends at every start until it is. Install the driver as the operator's guide says."
+    ${EndIf}
+
+    ${If} $AgentWasRunning == 1
+        Call StartAgent
+    ${EndIf}
+    DetailPrint "${PRODUCT} ${VERSION} installed in $INSTDIR."
+    ${If} ${Silent}
+        !insertmacro Report "${PRODUCT} ${VERSION} installed in $INSTDIR."
+    ${EndIf}
+SectionEnd
+
+Function un.StopAgent
+    nsExec::ExecToStack `"$SYSDIR\taskkill.exe" /F /IM ${PROGRAM}`
+    Pop $0
+    Pop $1
+FunctionEnd
+
+Section "Uninstall"
+    SetShellVarContext all
+    Call un.StopAgent
+    ${For} $1 1 10
+        ClearErrors
+        Delete "$INSTDIR\${PROGRAM}"
+        ${IfNot} ${Errors}
+            ${Break}
+        ${EndIf}
+        Sleep 500
+    ${Next}
+    ${If} ${Errors}
+        !insertmacro UnReport "$INSTDIR\${PROGRAM} is in use. End it and uninstall again; nothing was removed."
+        SetErrorLevel ${EXIT_UNCHANGED}
+        Abort
+    ${EndIf}
+    Delete "${STARTUP_SHORTCUT}"
+    Call un.RemoveFirewallRule
+    !insertmacro RemoveUninstallEntry
+    ; "servers" and "BLOCKED.BMP" are the operator's settings of this station and stay, so a
+    ; later installation finds them; so does the folder then.
+    RMDir "$INSTDIR"
+SectionEnd

@@ -1,0 +1,170 @@
+; What the installers of the console and the agent share: version information, the uninstall
+; entry, the firewall rule, safe replacement of a program and the reporting of problems.
+;
+; Defines given by the build: VERSION, COPYRIGHT, RELEASE_DIR, SOURCE_DIR, OUTPUT.
+; Defines given by the script that includes this file: PRODUCT (shown name), PROGRAM (file name
+; of the program), KEY (name of the uninstall entry).
+
+Unicode true
+SetCompressor /SOLID lzma
+RequestExecutionLevel admin
+
+!include LogicLib.nsh
+!include FileFunc.nsh
+!include MUI2.nsh
+
+!define STATION_PORT 10001
+!define PUBLISHER "The Vorlek developers"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${KEY}"
+!define UNINSTALLER "Uninstall.exe"
+; In a silent run, problems and the outcome are written here instead of shown in boxes.
+!define SETUP_LOG "setup.log"
+
+; Exit codes of a run: 0 installed, 2 nothing changed (NSIS uses 2 for an aborted run as well),
+; 3 installed, but the firewall rule could not be added.
+!define EXIT_UNCHANGED 2
+!define EXIT_NO_FIREWALL_RULE 3
+
+Name "${PRODUCT}"
+OutFile "${OUTPUT}"
+InstallDir "$PROGRAMFILES\${PRODUCT}"
+; An upgrade goes where the last installation went, unless /D= says otherwise.
+InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
+ShowInstDetails show
+ShowUninstDetails show
+
+VIProductVersion "${VERSION}.0"
+VIFileVersion "${VERSION}.0"
+
+!macro VORLEK_VERSION_KEYS
+    VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductName" "Vorlek"
+    VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductVersion" "${VERSION}"
+    VIAddVersionKey /LANG=${LANG_ENGLISH} "FileVersion" "${VERSION}"
+    VIAddVersionKey /LANG=${LANG_ENGLISH} "FileDescription" "Setup of ${PRODUCT} ${VERSION}"
+    VIAddVersionKey /LANG=${LANG_ENGLISH} "CompanyName" "${PUBLISHER}"
+    VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "${COPYRIGHT}"
+    VIAddVersionKey /LANG=${LANG_ENGLISH} "OriginalFilename" "${KEY}-setup.exe"
+!macroend
+
+; Report TEXT: a box for the person at the machine; in a silent run a line of setup.log in the
+; installation folder, where whoever pushed the installer finds it.
+!macro VORLEK_REPORT_FUNCTION un
+    Function ${un}Report
+        Exch $0
+        Push $1
+        ${If} ${Silent}
+            CreateDirectory "$INSTDIR"
+            ClearErrors
+            FileOpen $1 "$INSTDIR\${SETUP_LOG}" a
+            ${IfNot} ${Errors}
+                FileSeek $1 0 END
+                FileWrite $1 "$0$\r$\n"
+                FileClose $1
+            ${EndIf}
+        ${Else}
+            MessageBox MB_OK|MB_ICONEXCLAMATION "$0"
+        ${EndIf}
+        Pop $1
+        Pop $0
+    FunctionEnd
+!macroend
+!insertmacro VORLEK_REPORT_FUNCTION ""
+!insertmacro VORLEK_REPORT_FUNCTION "un."
+
+!macro Report TEXT
+    Push `${TEXT}`
+    Call Report
+!macroend
+!macro UnReport TEXT
+    Push `${TEXT}`
+    Call un.Report
+!macroend
+
+; Ends the run before anything was changed, or after every change was undone.
+!macro GiveUp TEXT
+    !insertmacro Report `${TEXT}`
+    SetErrorLevel ${EXIT_UNCHANGED}
+    Abort
+!macroend
+
+; Runs netsh with ARGUMENTS; $0 is its exit code ("error" when it did not start), $1 its output.
+!macro VORLEK_NETSH_FUNCTION un
+    Function ${un}Netsh
+        Exch $0
+        DetailPrint "netsh $0"
+        nsExec::ExecToStack `"$SYSDIR\netsh.exe" $0`
+        Pop $0
+        Pop $1
+    FunctionEnd
+!macroend
+!insertmacro VORLEK_NETSH_FUNCTION ""
+!insertmacro VORLEK_NETSH_FUNCTION "un."
+
+; The inbound rule of the program: its datagrams all arrive at UDP port 10001. A rule of the same
+; name from an earlier installation is deleted first, so an upgrade leaves exactly one.
+Function AddFirewallRule
+    Push `advfirewall firewall delete rule name="${PRODUCT}"`
+    Call Netsh
+    Push `advfirewall firewall add rule name="${PRODUCT}" dir=in action=allow program="$INSTDIR\${PROGRAM}" protocol=UDP localport=${STATION_PORT} enable=yes profile=any`
+    Call Netsh
+    ${If} $0 != 0
+        StrCpy $2 "The firewall rule for ${PRODUCT} could not be added (netsh ended with $0: $1).$\r$\n${PRODUCT} is installed, but its datagrams may be dropped: allow inbound UDP port ${STATION_PORT} for $INSTDIR\${PROGRAM} by hand."
+        !insertmacro Report $2
+        SetErrorLevel ${EXIT_NO_FIREWALL_RULE}
+    ${EndIf}
+FunctionEnd
+
+Function un.RemoveFirewallRule
+    Push `advfirewall firewall delete rule name="${PRODUCT}"`
+    Call un.Netsh
+    ${If} $0 != 0
+        StrCpy $2 "The firewall rule for ${PRODUCT} could not be removed (netsh ended with $0: $1). Remove the rule $\"${PRODUCT}$\" by hand."
+        !insertmacro UnReport $2
+    ${EndIf}
+FunctionEnd
+
+; Writes the new copy of the program beside the old one and swaps them only when the old one
+; could be deleted, so that the folder always holds a program that works. $0 is 1 when the new
+; copy is in place, 0 when the old one is in use and stays.
+!macro ReplaceProgram
+    File "/oname=$INSTDIR\${PROGRAM}.new" "${RELEASE_DIR}/${PROGRAM}"
+    Call ReplaceProgram
+!macroend
+Function ReplaceProgram
+    StrCpy $0 0
+    ; A program that was just told to end needs a moment to let go of its file.
+    ${For} $1 1 10
+        ClearErrors
+        Delete "$INSTDIR\${PROGRAM}"
+        ${IfNot} ${Errors}
+            ClearErrors
+            Rename "$INSTDIR\${PROGRAM}.new" "$INSTDIR\${PROGRAM}"
+            ${IfNot} ${Errors}
+                StrCpy $0 1
+            ${EndIf}
+            ${Break}
+        ${EndIf}
+        Sleep 500
+    ${Next}
+    Delete "$INSTDIR\${PROGRAM}.new"
+FunctionEnd
+
+; The entry in the system's list of installed programs.
+!macro WriteUninstallEntry
+    WriteUninstaller "$INSTDIR\${UNINSTALLER}"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\${PROGRAM}"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" "$\"$INSTDIR\${UNINSTALLER}$\""
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" "$\"$INSTDIR\${UNINSTALLER}$\" /S"
+    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
+    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+!macroend
+
+!macro RemoveUninstallEntry
+    DeleteRegKey HKLM "${UNINSTALL_KEY}"
+    Delete "$INSTDIR\${UNINSTALLER}"
+    Delete "$INSTDIR\${SETUP_LOG}"
+!macroend
