@@ -472,6 +472,10 @@ class WineProcess:
     def stdout(self):
         return self.stdout_path.read_bytes().decode("utf-8", errors="replace")
 
+    @property
+    def stderr(self):
+        return self.stderr_path.read_bytes().decode("utf-8", errors="replace")
+
     def wait_for_output(self, text, timeout=COMMAND_TIMEOUT):
         """Waits until stdout holds text; False when the program ended without printing it or
         timeout seconds passed."""
@@ -521,13 +525,25 @@ class Host:
 
     def wine(self, *args, timeout=COMMAND_TIMEOUT, check=False):
         """A one-shot Wine command in the host (e.g. "sc", "create", ...), run to its end.
-        Returns the CompletedProcess with stdout and stderr decoded as text."""
-        result = run(self.command(["wine"] + list(args)), timeout=timeout, check=check,
-                     env=self.environment(), cwd=self.workdir)
-        return subprocess.CompletedProcess(
-            result.args, result.returncode,
-            result.stdout.decode("utf-8", errors="replace"),
-            result.stderr.decode("utf-8", errors="replace"))
+        Returns the CompletedProcess with stdout and stderr decoded as text.
+
+        The output goes through files, not pipes: Wine's desktop process, started by the first
+        program that touches a window, inherits the program's handles and outlives it, so
+        waiting for the end of a pipe would wait for the desktop."""
+        self._process_count += 1
+        name = f"{self.name}-{self._process_count}-wine"
+        process = WineProcess(self, [str(a) for a in args], name)
+        try:
+            returncode = process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            raise
+        result = subprocess.CompletedProcess(process.popen.args, returncode, process.stdout,
+                                             process.stderr)
+        if check and returncode != 0:
+            raise RoomError(f"wine {' '.join(str(a) for a in args)} exited with {returncode}: "
+                            f"{result.stderr.strip()}")
+        return result
 
     def start(self, exe_path, *args, log_name=None):
         """Starts a Windows program in the working folder (its current directory). A Linux
