@@ -329,3 +329,38 @@ def test_log_off_and_reboot_report_the_unchanged_state_and_end_the_session(stati
     expect(server, AVAILABLE_REPORT, station_sender(room))
     # Wine ends the session's programs, the agent among them.
     agent.wait(START_TIMEOUT)
+
+
+# Holds the station's address and port without address reuse, so the agent's bind fails.
+_PORT_HOLDER = r"""
+import socket, sys, time
+udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+udp.bind((sys.argv[1], int(sys.argv[2])))
+print("bound", flush=True)
+time.sleep(60)
+"""
+
+
+def test_unusable_socket_ends_the_agent_before_it_sends_anything(room_factory):
+    room = room_factory([STATION, SERVER])
+    station = room[STATION]
+    server = room[SERVER].peer()
+    holder = subprocess.Popen(
+        station.command(["/usr/bin/python3", "-c", _PORT_HOLDER, station.address,
+                         str(roomlib.STATION_PORT)]),
+        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, start_new_session=True)
+    try:
+        assert holder.stdout.readline() == b"bound\n"
+        agent = start_agent(room, f"{room[SERVER].address}\n")
+        # The endpoint's own message (no caption: Wine's default "Error"), then the agent's.
+        endpoint_box = station.probe("close-box", "Error", "10000")
+        assert endpoint_box.returncode == 0, endpoint_box.stdout
+        assert endpoint_box.stdout.startswith("closed Error\tbind() returned error ")
+        fatal_box = station.probe("close-box", "Vorlek client", "10000")
+        assert (fatal_box.returncode, fatal_box.stdout) == (
+            0, "closed Vorlek client\tSocket init failed\n")
+        assert agent.wait(START_TIMEOUT) == 0
+        assert server.recv_all(SETTLE) == []
+    finally:
+        roomlib.kill_pids([holder.pid])
+        holder.stdout.close()
