@@ -8,6 +8,7 @@ next run (only those whose owner process is dead). Every wait is bounded.
 """
 
 import contextlib
+import ctypes
 import fcntl
 import json
 import os
@@ -160,6 +161,15 @@ def remove_wine_server_dir(prefix):
 # ---------------------------------------------------------------------------------------------
 # The display
 
+_PR_SET_PDEATHSIG = 1
+
+
+def end_with_parent():
+    """Run in a child before exec: the kernel sends it SIGTERM when this process dies, even by
+    SIGKILL, so that no Xvfb outlives its test run."""
+    if ctypes.CDLL(None, use_errno=True).prctl(_PR_SET_PDEATHSIG, signal.SIGTERM) != 0:
+        os._exit(127)
+
 
 class Display:
     """One Xvfb, on a display number that Xvfb itself picks as free (-displayfd)."""
@@ -173,6 +183,7 @@ class Display:
                 stdout=subprocess.DEVNULL,
                 stderr=subprocess.DEVNULL,
                 start_new_session=True,
+                preexec_fn=end_with_parent,
             )
         finally:
             os.close(writer)
@@ -305,7 +316,8 @@ def write_record(record):
 
 
 def owner_alive(record):
-    return process_start_time(record["owner"]) == record["owner_start"]
+    owner = record["owner"]
+    return process_start_time(owner) == record["owner_start"] and not is_zombie(owner)
 
 
 def remove_made(record):
