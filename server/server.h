@@ -67,7 +67,8 @@ public:
     StationRecord& AppendStation(Ipv4 address);
     void SendToAllStations(std::span<const std::uint8_t> bytes);
 
-    // One read notification of the socket.
+    // One read notification of the socket: receives one datagram and acts on a Hello or a
+    // StatusReport. Information boxes shown here run nested calls of the handlers.
     void HandleDatagram();
 
     // Timer 1, once a second, in this order.
@@ -84,10 +85,15 @@ public:
     // The index of the first row whose address part is the address, or -1.
     int FindRow(Ipv4 address);
 
-    // Operator commands.
+    // Operator commands. SendToSelected sends one Command per selected row (at most
+    // kSelectionLimit, in row order) and saves the selection; it does nothing while no selection
+    // has been saved. QuerySelected saves the selection and asks each selected station for its
+    // status, arming its answer watch when TimeoutFlag is set.
     void SendToSelected(StatusWord word);
     void QuerySelected();
+    // Sends 0xC0000000 + seconds and adds the seconds at once to each selected counting station.
     void AddTime(std::uint32_t seconds);
+    // The operator changed the selection of the station list: query it and have it reselected.
     void OnSelectionChanged();
 
     // Options.
