@@ -145,3 +145,15 @@ def test_root_watch_sees_station_datagrams_on_loopback(root_watch):
     with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as sender:
         sender.sendto(HELLO, ("127.0.0.1", 10001))
     assert set(roomlib.wait_until(root_watch.seen, 2)) == {("127.0.0.1", "127.0.0.1", 10001)}
+
+
+def test_probe_output_fields_read_back_as_the_windows_showed_them():
+    # Lines as VorlekProbe prints them: a tab separates fields, so tabs, line ends and
+    # backslashes inside a text arrive escaped.
+    rows = "0\t1\tn/a ( 1.1.1.1 )\n1\t0\ta\\tb\\\\c\\r\\n\n2\t0\t\n"
+    boxes = "Vorlek Information\tClient 'x' ( 198.51.100.12 ) is OFF\nError\tline\\nnext\n"
+
+    assert roomlib.parse_rows(rows) == [("n/a ( 1.1.1.1 )", True), ("a\tb\\c\r\n", False),
+                                        ("", False)]
+    assert roomlib.parse_boxes(boxes) == [
+        ("Vorlek Information", "Client 'x' ( 198.51.100.12 ) is OFF"), ("Error", "line\nnext")]
