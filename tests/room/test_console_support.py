@@ -159,6 +159,9 @@ class Console:
     def select(self, *indices):
         self.probe("select", MAIN_TITLE, STATION_LIST, *indices)
 
+    def select_in(self, title, list_id, *indices):
+        self.probe("select", title, list_id, *indices)
+
     # Controls and commands
 
     def click(self, control, title=MAIN_TITLE):

@@ -1,0 +1,315 @@
+"""The operator's commands in VorlekServer.exe under Wine: buttons, menu items and Alt+letters
+on selected rows, the option dialogs, the station-list editor, and the one-second work that
+counts stations down, polls them and declares them OFF and ON. Fake agents check every
+datagram as raw bytes."""
+
+import subprocess
+import time
+
+import pytest
+
+import room as roomlib
+from test_console_support import (AVAILABLE, INFORMATION, SERVER, SETTLE, START_TIMEOUT,
+                                  STATUS_REQUEST, Console, FakeAgent, shot_folder)
+
+HOSTS = [SERVER, "vlhost1", "vlhost2", "vlhost3", "nameless"]
+# A report that leaves the Death Timer edit alone and is not counted down: paused, 3600 s.
+PAUSED_HOUR = b"\x04\x10\x0e\x00\x20"
+
+
+@pytest.fixture
+def console_room(room_factory):
+    room = room_factory(HOSTS, unnamed=["nameless"])
+    agents = []
+
+    def agent(name, **kwargs):
+        made = FakeAgent(room[name], **kwargs)
+        agents.append(made)
+        return made
+
+    room.agent = agent
+    yield room
+    for made in agents:
+        made.close()
+
+
+def start_console(room, clients):
+    server = room[SERVER]
+    server.put_file("clients", clients)
+    console = Console(server, server.start(room.release("VorlekServer.exe")))
+    assert console.wait_for_window()
+    return console
+
+
+def row(room, name, state="", label=None):
+    return f"{label or name} ( {room[name].address} ){state}"
+
+
+def commands(agent):
+    """The 5-byte commands an agent has received, in order."""
+    return [data for data in agent.datagrams() if data[:1] == b"\x03"]
+
+
+def wait_commands(agents, expected, timeout=5):
+    """Waits until each agent has received the expected commands; returns what they got."""
+    roomlib.wait_until(lambda: all(commands(a) == expected for a in agents), timeout)
+    return [commands(a) for a in agents]
+
+
+def test_commands_go_to_the_selected_rows_in_row_order(console_room, windows_build):
+    room = console_room
+    shots = shot_folder(windows_build)
+    agents = [room.agent(name, report=PAUSED_HOUR) for name in ("vlhost1", "vlhost2", "vlhost3")]
+    # Listed in the reverse of the rows' order.
+    console = start_console(room, "".join(f"{a.address}\r\n" for a in reversed(agents)))
+    expected = [row(room, name, " -- state PAUSED, remains 01:00:00")
+                for name in ("vlhost1", "vlhost2", "vlhost3")]
+    assert console.wait_rows(lambda rows: rows == expected) == expected
+
+    # Selecting asks every selected station for its status.
+    for agent in agents:
+        agent.forget()
+    console.select(0, 1)
+    assert [a.datagrams() for a in agents] == [[STATUS_REQUEST], [STATUS_REQUEST], []]
+
+    for agent in agents:
+        agent.forget()
+    console.click(1032)  # "1 hour."
+    hour = b"\x03\x10\x0e\x00\xc0"
+    assert wait_commands(agents[:2], [hour]) == [[hour], [hour]]
+    time.sleep(SETTLE)
+    assert commands(agents[2]) == []
+
+    console.select(0, 1, 2)
+    for agent in agents:
+        agent.forget()
+    console.click(1013)  # "&Pause"
+    pause = b"\x03\x01\x00\x00\x80"
+    assert wait_commands(agents, [pause]) == [[pause]] * 3
+    arrivals = [a.received()[0][0] for a in agents]
+    assert arrivals == sorted(arrivals)
+
+    # The Death Timer: minutes:seconds, 0 blocks, letters send nothing.
+    for text, word in [("1:30", b"\x03\x5a\x00\x00\x00"), ("0", b"\x03\x03\x00\x00\x80")]:
+        for agent in agents:
+            agent.forget()
+        console.set_text(1008, text)
+        console.click(1016)  # "&Update"
+        assert wait_commands(agents, [word]) == [[word]] * 3, text
+    for agent in agents:
+        agent.forget()
+    console.set_text(1008, "abc")
+    console.click(1016)
+    time.sleep(SETTLE)
+    assert [commands(a) for a in agents] == [[], [], []]
+    room.screenshot(shots / "console-main.png")
+
+    # The option dialogs open with their defaults.
+    for command, title, check, edit, value in [(40014, "Periodic Check", 1042, 1043, "00:01:00"),
+                                               (40015, "Timeout", 1038, 1010, "00:00:05"),
+                                               (40016, "Client Warning", 1046, 1052, "00:10:00")]:
+        console.command(command)
+        assert console.text(edit, title=title) == value
+        assert console.probe("state", title, check).stdout.split() == [
+            "enabled=1", "visible=1", "checked=1"]
+        room.screenshot(shots / f"console-{title.lower().replace(' ', '-')}.png")
+        if title != "Client Warning":
+            console.click({1042: 1045, 1038: 1041}[check], title=title)  # "Close"
+
+    # "Set" in Client Warning sends 0x90000000 + 300 to every listed address.
+    for agent in agents:
+        agent.forget()
+    console.set_text(1052, "5:00", title="Client Warning")
+    console.click(1053, title="Client Warning")
+    warning = b"\x03\x2c\x01\x00\x90"
+    assert wait_commands(agents, [warning]) == [[warning]] * 3
+    assert "Client Warning" not in console.probe("windows").stdout
+
+    # Switched off, the warning's edit and "Set" are disabled and it reopens empty.
+    console.command(40016)
+    console.click(1046, title="Client Warning")
+    time.sleep(0.5)
+    assert console.probe("state", "Client Warning", 1052).stdout.split()[0] == "enabled=0"
+    assert console.probe("state", "Client Warning", 1053).stdout.split()[0] == "enabled=0"
+    console.click(1048, title="Client Warning")
+    time.sleep(0.5)
+    console.command(40016)
+    assert console.text(1052, title="Client Warning") == ""
+    assert console.probe("state", "Client Warning", 1046).stdout.split()[2] == "checked=0"
+    console.click(1048, title="Client Warning")
+    assert console.process.running
+
+
+def test_silent_stations_go_off_and_come_back_on(console_room):
+    room = console_room
+    host1 = room.agent("vlhost1")
+    host2 = room.agent("vlhost2", answering=False)
+    nameless = room.agent("nameless", answering=False)
+    server = room[SERVER].address
+    console = start_console(room, f"{host1.address}\n{host2.address}\n{nameless.address}\n")
+
+    # The first tick shows every listed station OFF and polls each of them.
+    for agent in (host1, host2, nameless):
+        agent.wait_for(STATUS_REQUEST)
+    expected = [row(room, "nameless", " -- state OFF", label="N/A"),
+                row(room, "vlhost1", " -- state AVAILABLE"),
+                row(room, "vlhost2", " -- state OFF")]
+    assert console.wait_rows(lambda rows: rows == expected) == expected
+
+    # An OFF station from the start answers: no notice, no command.
+    host2.send(AVAILABLE, server)
+    expected[2] = row(room, "vlhost2", " -- state AVAILABLE")
+    assert console.wait_rows(lambda rows: rows == expected) == expected
+    assert [box for box in console.boxes() if box[0] == INFORMATION] == []
+    assert commands(host2) == []
+
+    # Asked by a click on its row, it stays silent: OFF three timeouts of 5 s later.
+    host2.forget()
+    console.select(2)
+    (asked, _, _), = host2.wait_for(STATUS_REQUEST)
+    notice = f"Client 'vlhost2' ( {host2.address} ) is OFF"
+    assert console.wait_box(INFORMATION, timeout=25) == notice
+    declared = time.clock_gettime_ns(time.CLOCK_REALTIME)
+    assert 13 <= (declared - asked) / 1e9 <= 19
+    assert console.close_box(INFORMATION) == notice
+    expected[2] = row(room, "vlhost2", " -- state OFF")
+    assert console.wait_rows(lambda rows: rows == expected, timeout=5) == expected
+
+    # It answers again: told to take back its word, and the operator is told.
+    host2.send(AVAILABLE, server)
+    assert wait_commands([host2], [b"\x03\x02\x00\x00\x80"]) == [[b"\x03\x02\x00\x00\x80"]]
+    assert console.wait_box(INFORMATION) == f"Client 'vlhost2' ( {host2.address} ) is ON"
+    console.close_box(INFORMATION)
+    expected[2] = row(room, "vlhost2", " -- state AVAILABLE")
+    assert console.wait_rows(lambda rows: rows == expected, timeout=5) == expected
+    # The station listed without a name never answered: OFF, and never a notice for it.
+    assert [text for caption, text in console.boxes() if caption == INFORMATION] == []
+
+
+def test_stations_count_down_by_the_clock_and_are_polled_at_zero(console_room):
+    room = console_room
+    counting = room.agent("vlhost1", report=b"\x04\x64\x00\x00\x00")  # 100 s
+    ending = room.agent("vlhost2", report=b"\x04\x03\x00\x00\x00")  # 3 s
+    server = room[SERVER].address
+    console = start_console(room, f"{counting.address}\n{ending.address}\n")
+    ending.wait_for(STATUS_REQUEST)
+    ending.answering = False
+
+    def remaining(name):
+        prefix = row(room, name, " -- state NORMAL, remains ")
+        rows = console.wait_rows(lambda rows: any(r.startswith(prefix) for r in rows))
+        hours, minutes, seconds = next(r for r in rows if r.startswith(prefix))[
+            len(prefix):].split(":")
+        return int(hours) * 3600 + int(minutes) * 60 + int(seconds)
+
+    first = remaining("vlhost1")
+    started = time.monotonic()
+    time.sleep(3)
+    later = remaining("vlhost1")
+    elapsed = time.monotonic() - started
+    assert 98 <= first <= 100
+    assert first - elapsed - 1.5 <= later <= first - elapsed + 1.5
+
+    # vlhost2 reached 0: polled once a second until it reports something else.
+    polls = ending.wait_for(STATUS_REQUEST, count=5, timeout=10)
+    assert len(polls) >= 5
+    gaps = [(b[0] - a[0]) / 1e9 for a, b in zip(polls[1:], polls[2:])]
+    assert all(0.5 <= gap <= 1.5 for gap in gaps), gaps
+    assert row(room, "vlhost2", " -- state NORMAL, remains 00:00:00") in console.row_texts()
+
+    ending.send(b"\x04\x03\x00\x00\x80", server)
+    assert console.wait_box(INFORMATION) == f"Client 'vlhost2' ( {ending.address} ) is BLOCKED"
+    console.close_box(INFORMATION)
+    ending.forget()
+    time.sleep(2.5)
+    assert ending.datagrams() == []
+    assert row(room, "vlhost2", " -- state BLOCKED") in console.row_texts()
+
+
+def test_the_editor_saves_the_sorted_entries_after_the_leading_comments(console_room,
+                                                                         windows_build):
+    room = console_room
+    shots = shot_folder(windows_build)
+    clients = "# room one\n\npc2\n198.51.100.99  # nobody\npc1\n# trailing\n"
+    console = start_console(room, clients)
+    editor = "Edit Clients List"
+    console.command(40017)
+    assert console.row_texts(editor, 1054) == ["198.51.100.99", "pc1", "pc2"]
+
+    console.click(1055, title=editor)  # "Add"
+    console.set_text(1057, "pc0", title="Add Client")
+    room.screenshot(shots / "console-add-client.png")
+    console.click(1058, title="Add Client")  # "OK"
+    assert console.wait_rows(lambda _: "pc0" in console.row_texts(editor, 1054), timeout=5)
+    console.click(1055, title=editor)
+    console.set_text(1057, "pc9", title="Add Client")
+    console.click(1059, title="Add Client")  # "Cancel"
+    time.sleep(SETTLE)
+    assert console.row_texts(editor, 1054) == ["198.51.100.99", "pc0", "pc1", "pc2"]
+
+    # "Remove" removes the selected entry, and nothing without a selection.
+    console.click(1056, title=editor)
+    time.sleep(SETTLE)
+    assert len(console.row_texts(editor, 1054)) == 4
+    console.select_in(editor, 1054, 0)
+    console.click(1056, title=editor)
+    time.sleep(SETTLE)
+    assert console.row_texts(editor, 1054) == ["pc0", "pc1", "pc2"]
+    room.screenshot(shots / "console-editor.png")
+
+    console.click(1057, title=editor)  # "Save"
+    server = room[SERVER]
+    assert roomlib.wait_until(
+        lambda: server.read_file("clients") == b"# room one\r\n\r\npc0\r\npc1\r\npc2", 5)
+    assert not server.has_file("newclients")
+    console.click(1058, title=editor)  # "Close"
+    time.sleep(SETTLE)
+    assert editor not in console.probe("windows").stdout
+    assert console.process.running
+
+
+def xdotool(room, *args):
+    return subprocess.run(["xdotool", *args], env={"DISPLAY": room.display_name}, check=True,
+                          capture_output=True, timeout=20).stdout.decode()
+
+
+def test_accelerators_act_through_the_message_loop(console_room):
+    room = console_room
+    agents = [room.agent(name, report=PAUSED_HOUR) for name in ("vlhost1", "vlhost2")]
+    console = start_console(room, "".join(f"{a.address}\n" for a in agents))
+    assert console.wait_rows(lambda rows: len(rows) == 2 and all("PAUSED" in r for r in rows))
+    console.select(0)
+    window = xdotool(room, "search", "--onlyvisible", "--name", "^Vorlek server$").split()[0]
+
+    def keys(*names):
+        xdotool(room, "windowfocus", "--sync", window)
+        for name in names:
+            xdotool(room, "key", name)
+            # Wine may leave the window in menu mode after Alt+letter.
+            xdotool(room, "key", "Escape")
+
+    for agent in agents:
+        agent.forget()
+    keys("alt+p")
+    assert wait_commands(agents, [b"\x03\x01\x00\x00\x80"]) == [[b"\x03\x01\x00\x00\x80"], []]
+
+    # Alt+D and Alt+T do nothing.
+    agents[0].forget()
+    keys("alt+d", "alt+t")
+    time.sleep(SETTLE)
+    assert commands(agents[0]) == []
+
+    # With the focus in the Death Timer edit, Alt+C moves it to the station list: a key typed
+    # afterwards no longer lands in the edit.
+    console.set_text(1008, "")
+    console.probe("focus", "Vorlek server", 1008)
+    xdotool(room, "windowfocus", "--sync", window)
+    xdotool(room, "type", "1")
+    assert roomlib.wait_until(lambda: console.text(1008) == "1", 5)
+    keys("alt+c")
+    xdotool(room, "type", "7")
+    time.sleep(SETTLE)
+    assert console.text(1008) == "1"
+
+    keys("alt+x")
+    assert console.process.wait(START_TIMEOUT) == 0
