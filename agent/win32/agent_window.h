@@ -15,5 +15,8 @@ inline constexpr UINT kSocketMessage = 0x8001;
 // Timer 1 of the hidden window drives the countdown once a second.
 inline constexpr UINT_PTR kTickTimerId = 1;
 inline constexpr UINT kTickPeriodMs = 1000;
+// Timer 2 of the lock window brings it back to the foreground while the station is locked.
+inline constexpr UINT_PTR kForegroundTimerId = 2;
+inline constexpr UINT kForegroundPeriodMs = 1000;
 
 }  // namespace vorlek

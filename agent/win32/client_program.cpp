@@ -96,6 +96,10 @@ LRESULT ClientProgram::AgentWindowProc(HWND window, UINT message, WPARAM wParam,
                 agent_->Tick();
                 return 0;
             }
+            if (wParam == kForegroundTimerId) {
+                lockScreen_.BringToFront();
+                return 0;
+            }
             break;
         case kSocketMessage:
             agent_->HandleDatagram();

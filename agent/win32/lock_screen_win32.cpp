@@ -15,16 +15,27 @@ bool Win32LockScreen::Open(const LockPicture& picture) {
         return false;
     }
     SetForegroundWindow(lockWindow_);
+    SetTimer(lockWindow_, kForegroundTimerId, kForegroundPeriodMs, nullptr);
     Paint();
     return true;
 }
 
 void Win32LockScreen::Close() {
     if (lockWindow_ != nullptr) {
+        KillTimer(lockWindow_, kForegroundTimerId);
         DestroyWindow(lockWindow_);
         lockWindow_ = nullptr;
     }
     picture_ = nullptr;
+}
+
+void Win32LockScreen::BringToFront() {
+    if (lockWindow_ != nullptr) {
+        // SetForegroundWindow does nothing while the system still takes the lock window for
+        // the foreground one, even when another program's window was raised above it.
+        SetForegroundWindow(lockWindow_);
+        SetWindowPos(lockWindow_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    }
 }
 
 void Win32LockScreen::Paint() {

@@ -17,6 +17,8 @@ public:
     void Close() override;
     // Draws the picture over the whole lock window; nothing while there is none.
     void Paint();
+    // Timer 2 of the lock window: puts the lock window back in front of any other window.
+    void BringToFront();
 
 private:
     HINSTANCE instance_ = nullptr;

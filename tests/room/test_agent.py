@@ -364,3 +364,25 @@ def test_unusable_socket_ends_the_agent_before_it_sends_anything(room_factory):
     finally:
         roomlib.kill_pids([holder.pid])
         holder.stdout.close()
+
+
+def test_lock_window_comes_back_in_front_of_a_later_window(station_room):
+    room = station_room
+    station = room[STATION]
+    station.put_file("BLOCKED.BMP", two_row_picture(16, 16, b"\x00\x00\xff", b"\xff\x00\x00"))
+    server = room[SERVER].peer()
+    start_agent(room, f"{room[SERVER].address}\n")
+    expect(server, b"\x01", station_sender(room))
+    expect(server, AVAILABLE_REPORT, station_sender(room))
+    server.send(station.address, b"\x03\x03\x00\x00\x80")
+    expect(server, BLOCKED_REPORT, station_sender(room))
+    assert wait_for_device_log(station, ["open", LOCK_REQUEST]) == ["open", LOCK_REQUEST]
+
+    station.start("notepad.exe")
+    assert roomlib.wait_until(lambda: "Notepad" in station.probe("windows").stdout, 10)
+
+    def lock_window_in_front():
+        listed = station.probe("windows").stdout.splitlines()
+        return listed and listed[0] == LOCK_WINDOW
+
+    assert roomlib.wait_until(lock_window_in_front, 10, interval=0.5), station.probe("windows")
