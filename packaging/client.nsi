@@ -123,6 +123,8 @@ FunctionEnd
 
 Function .onInit
     ${GetParameters} $R0
+    ; A switch quoted as a whole ("/SERVERS=a, b") reads like one that is not.
+    ${WordReplace} $R0 `"` "" "+" $R0
     ClearErrors
     ${GetOptions} $R0 "/SERVERS=" $Servers
     ${IfNot} ${Errors}

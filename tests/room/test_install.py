@@ -1,0 +1,366 @@
+"""The installers in a room: silent installs in fresh hosts, upgrades over customised files,
+programs in use, uninstalls, and the firewall commands the installers run (Wine's +process
+trace shows every command line)."""
+
+import itertools
+import re
+import shutil
+import subprocess
+from pathlib import Path
+
+import pytest
+
+import room as roomlib
+
+REPOSITORY = Path(__file__).resolve().parents[2]
+
+HELLO = b"\x01"
+AVAILABLE_REPORT = b"\x04\x02\x00\x00\x80"
+
+CONSOLE_FOLDER = "Program Files/Vorlek Server"
+AGENT_FOLDER = "Program Files/Vorlek Client"
+MENU_SHORTCUT = "ProgramData/Microsoft/Windows/Start Menu/Programs/Vorlek Server.lnk"
+STARTUP_SHORTCUT = "ProgramData/Microsoft/Windows/Start Menu/Programs/StartUp/Vorlek Client.lnk"
+UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+
+NETSH = '"C:\\windows\\system32\\netsh.exe" '
+CONSOLE_RULE_COMMANDS = [
+    NETSH + 'advfirewall firewall delete rule name="Vorlek Server"',
+    NETSH + 'advfirewall firewall add rule name="Vorlek Server" dir=in action=allow '
+    'program="C:\\Program Files\\Vorlek Server\\VorlekServer.exe" protocol=UDP localport=10001 '
+    'enable=yes profile=any',
+]
+AGENT_RULE_COMMANDS = [
+    NETSH + 'advfirewall firewall delete rule name="Vorlek Client"',
+    NETSH + 'advfirewall firewall add rule name="Vorlek Client" dir=in action=allow '
+    'program="C:\\Program Files\\Vorlek Client\\VorlekClient.exe" protocol=UDP localport=10001 '
+    'enable=yes profile=any',
+]
+TASKKILL = '"C:\\windows\\system32\\taskkill.exe" /F /IM VorlekClient.exe'
+
+CONSOLE_INSTALLED = "Vorlek Server 1.0.0 installed in C:\\Program Files\\Vorlek Server.\r\n"
+AGENT_INSTALLED = "Vorlek Client 1.0.0 installed in C:\\Program Files\\Vorlek Client.\r\n"
+NO_DRIVER_NOTE = (
+    'The input-lock driver is not installed on this computer: VorlekClient.exe shows "Failed '
+    'to open vorlek device" and ends at every start until it is. Install the driver as the '
+    "operator's guide says.\r\n")
+
+# A customised station list: a comment, two stations, no line end after the last.
+OPERATORS_LIST = b"# room 2\r\n198.51.100.31\r\n198.51.100.32"
+
+DRIVER_FILE = "vorlek_standin.sys"
+DRIVER_SERVICE = "vorlekstandin"
+
+_runs = itertools.count()
+
+# Generous bounds for Wine: an installer run, a program start.
+SETUP_TIMEOUT = 120
+START_TIMEOUT = 15
+
+
+class SetupRun:
+    """One run of an installer or uninstaller: its exit code and the command lines of the
+    programs it started, from Wine's +process trace."""
+
+    def __init__(self, exit_code, trace):
+        self.exit_code = exit_code
+        self.trace = trace
+        self.commands = [unescape_trace(m) for m in
+                         re.findall(r'CreateProcessInternalW app .* cmdline L"(.*)"$', trace,
+                                    re.MULTILINE)]
+
+    def started(self, program):
+        """The command lines that start program (its quoted path opens the line)."""
+        return [c for c in self.commands if c.startswith(program)]
+
+
+def unescape_trace(text):
+    """A wide string as Wine's debug output escapes it."""
+    return re.sub(r"\\(.)", lambda m: m.group(1), text)
+
+
+def run_setup(host, exe, *args, environment=None, wait_for=None):
+    """Runs an installer (a Linux path) or an installed uninstaller (a Windows path) silently
+    with the process trace on and waits for it; wait_for, when given, is a condition that
+    marks the end of a run whose first process hands over to a second (the uninstaller)."""
+    if Path(exe).is_absolute():
+        exe = host.install(exe)
+    trace_path = host.room.directory / f"{host.name}-setup-{next(_runs)}.err"
+    env = host.environment({"WINEDEBUG": "+process", **(environment or {})})
+    with open(trace_path, "wb") as trace:
+        # Files, not pipes: an agent started by the installer keeps what it inherits open.
+        process = subprocess.Popen(host.command(["wine", exe, "/S", *args]), env=env,
+                                   cwd=host.workdir, stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.DEVNULL, stderr=trace,
+                                   start_new_session=True)
+        exit_code = process.wait(SETUP_TIMEOUT)
+    if wait_for is not None:
+        assert roomlib.wait_until(wait_for, SETUP_TIMEOUT), "the uninstaller did not finish"
+        assert roomlib.wait_until(lambda: not host_processes(host, "Un_A.exe"), SETUP_TIMEOUT)
+    return SetupRun(exit_code, trace_path.read_text(encoding="utf-8", errors="replace"))
+
+
+def host_processes(host, program):
+    """{pid: working directory} of the host's processes whose command line names program."""
+    found = {}
+    pids = subprocess.run(["ip", "netns", "pids", host.namespace], capture_output=True,
+                          text=True, check=True).stdout.split()
+    for pid in pids:
+        try:
+            command = Path(f"/proc/{pid}/cmdline").read_bytes().replace(b"\0", b" ").decode(
+                errors="replace")
+            if program in command and not roomlib.is_zombie(int(pid)):
+                found[int(pid)] = Path(f"/proc/{pid}/cwd").resolve()
+        except OSError:
+            pass
+    return found
+
+
+def start_shortcut(host, shortcut):
+    """Opens a shortcut as the shell does at logon or on a click: the program starts with the
+    shortcut's working directory."""
+    windows_path = "C:\\" + shortcut.replace("/", "\\")
+    log = host.room.directory / f"{host.name}-shortcut.out"
+    with open(log, "ab") as out:
+        subprocess.Popen(host.command(["wine", "start", windows_path]), env=host.environment(),
+                         cwd=host.workdir, stdin=subprocess.DEVNULL, stdout=out, stderr=out,
+                         start_new_session=True).wait(START_TIMEOUT)
+
+
+def registry_key(host, key):
+    """The text of a registry key, or None when it does not exist."""
+    result = host.wine("reg", "query", UNINSTALL_KEY + key)
+    return result.stdout if result.returncode == 0 else None
+
+
+def install_driver(host):
+    """Installs and starts the stand-in input-lock driver in the host's prefix."""
+    target = host.prefix / "drive_c" / "windows" / "system32" / "drivers" / DRIVER_FILE
+    shutil.copyfile(host.room.testbin(DRIVER_FILE), target)
+    binary = f"C:\\windows\\system32\\drivers\\{DRIVER_FILE}"
+    host.wine("sc", "create", DRIVER_SERVICE, "type=", "kernel", "start=", "demand", "binPath=",
+              binary, check=True)
+    host.wine("sc", "start", DRIVER_SERVICE, check=True)
+
+
+def failing_netsh(host):
+    """Replaces netsh in the host by a program that fails with exit code 2 for netsh's
+    arguments (the probe, which rejects them), as netsh does where the firewall service is
+    off; returns the environment that makes Wine run it instead of its own netsh."""
+    target = host.prefix / "drive_c" / "windows" / "system32" / "netsh.exe"
+    # drive_c is hard-linked to the room's template: replace the file, never write into it.
+    target.unlink()
+    shutil.copyfile(host.room.testbin("VorlekProbe.exe"), target)
+    return {"WINEDLLOVERRIDES": roomlib.WINE_ENVIRONMENT["WINEDLLOVERRIDES"] + ";netsh.exe=n"}
+
+
+def setup_log(folder):
+    path = folder / "setup.log"
+    return path.read_bytes().decode("latin-1") if path.exists() else ""
+
+
+@pytest.fixture
+def release(windows_build):
+    folder = windows_build / "release"
+    for name in ("VorlekServer-setup.exe", "VorlekClient-setup.exe"):
+        if not (folder / name).exists():
+            pytest.fail(f"{folder / name} is missing (is the Windows build done?)")
+    return folder
+
+
+def test_console_installer_installs_keeps_the_station_list_and_uninstalls(room_factory, release):
+    host = room_factory(["operator"])["operator"]
+    folder = host.prefix / "drive_c" / CONSOLE_FOLDER
+    installer = release / "VorlekServer-setup.exe"
+
+    fresh = run_setup(host, installer)
+    assert fresh.exit_code == 0, fresh.trace[-3000:]
+    assert sorted(p.name for p in folder.iterdir()) == [
+        "Uninstall.exe", "VorlekServer.exe", "clients", "setup.log"]
+    assert (folder / "VorlekServer.exe").read_bytes() == (release / "VorlekServer.exe").read_bytes()
+    assert (folder / "clients").read_bytes() == (REPOSITORY / "packaging" / "clients.sample").read_bytes()
+    assert setup_log(folder) == CONSOLE_INSTALLED
+    assert fresh.started(NETSH) == CONSOLE_RULE_COMMANDS
+    entry = registry_key(host, "VorlekServer")
+    for line in ("DisplayName    REG_SZ    Vorlek Server",
+                 "DisplayVersion    REG_SZ    1.0.0",
+                 'UninstallString    REG_SZ    "C:\\Program Files\\Vorlek Server\\Uninstall.exe"',
+                 "InstallLocation    REG_SZ    C:\\Program Files\\Vorlek Server"):
+        assert line in entry
+
+    assert (host.prefix / "drive_c" / MENU_SHORTCUT).exists()
+
+    # An upgrade while the console runs changes nothing and says why.
+    marked = (release / "VorlekServer.exe").read_bytes() + b"previous installation"
+    (folder / "VorlekServer.exe").unlink()
+    (folder / "VorlekServer.exe").write_bytes(marked)
+    (folder / "clients").write_bytes(OPERATORS_LIST)
+    start_shortcut(host, MENU_SHORTCUT)
+    assert roomlib.wait_until(lambda: host_processes(host, "VorlekServer.exe"), START_TIMEOUT)
+    (pid, cwd), = host_processes(host, "VorlekServer.exe").items()
+    assert cwd == folder.resolve()
+    # The console's window is up once it has read "clients".
+    assert roomlib.wait_until(
+        lambda: host.probe("get-text", "Vorlek Server").returncode == 0, START_TIMEOUT)
+    in_use = run_setup(host, installer)
+    assert in_use.exit_code == 2
+    assert setup_log(folder).endswith(
+        "Vorlek Server is running. Exit it (File, Exit) and run setup again; nothing was "
+        "changed.\r\n")
+    assert in_use.started(NETSH) == []
+    assert (folder / "VorlekServer.exe").read_bytes() == marked
+    assert pid in host_processes(host, "VorlekServer.exe")
+    roomlib.kill_pids([pid])
+
+    # With the console ended, an upgrade puts the program back and keeps the operator's list.
+    upgrade = run_setup(host, installer)
+    assert upgrade.exit_code == 0, upgrade.trace[-3000:]
+    assert (folder / "VorlekServer.exe").read_bytes() == (release / "VorlekServer.exe").read_bytes()
+    assert (folder / "clients").read_bytes() == OPERATORS_LIST
+    assert upgrade.started(NETSH) == CONSOLE_RULE_COMMANDS
+
+    uninstall = run_setup(host, "C:\\Program Files\\Vorlek Server\\Uninstall.exe",
+                          wait_for=lambda: not (folder / "Uninstall.exe").exists())
+    assert sorted(p.name for p in folder.iterdir()) == ["clients"]
+    assert (folder / "clients").read_bytes() == OPERATORS_LIST
+    assert not (host.prefix / "drive_c" / MENU_SHORTCUT).exists()
+    assert registry_key(host, "VorlekServer") is None
+    assert uninstall.started(NETSH) == [CONSOLE_RULE_COMMANDS[0]]
+
+
+def test_console_installer_keeps_a_program_in_use(room_factory, release):
+    """A console's file held by a process whose window the installer cannot see (a console in
+    another user's session) cannot be replaced: the installed program stays as it was."""
+    host = room_factory(["operator"])["operator"]
+    folder = host.prefix / "drive_c" / CONSOLE_FOLDER
+    installer = release / "VorlekServer-setup.exe"
+    assert run_setup(host, installer).exit_code == 0
+    # The agent's program under the console's name: it runs without the console's window.
+    program = folder / "VorlekServer.exe"
+    program.unlink()
+    shutil.copyfile(release / "VorlekClient.exe", program)
+    holder = subprocess.Popen(host.command(["wine", "C:\\Program Files\\Vorlek Server\\VorlekServer.exe"]),
+                              env=host.environment(), cwd=host.workdir, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                              start_new_session=True)
+    try:
+        assert roomlib.wait_until(lambda: host_processes(host, "VorlekServer.exe"), START_TIMEOUT)
+        in_use = run_setup(host, installer)
+        assert in_use.exit_code == 2
+        assert setup_log(folder).endswith(
+            "C:\\Program Files\\Vorlek Server\\VorlekServer.exe is in use and could not be "
+            "replaced. Exit Vorlek Server and run setup again; the installed version was "
+            "kept.\r\n")
+        assert program.read_bytes() == (release / "VorlekClient.exe").read_bytes()
+        assert not (folder / "VorlekServer.exe.new").exists()
+        assert in_use.started(NETSH) == []
+    finally:
+        roomlib.kill_pids(list(host_processes(host, "VorlekServer.exe")))
+        holder.wait(START_TIMEOUT)
+
+
+def test_agent_installer_installs_starts_at_logon_upgrades_and_uninstalls(room_factory, release):
+    room = room_factory(["station", "console"])
+    station, console = room["station"], room["console"]
+    folder = station.prefix / "drive_c" / AGENT_FOLDER
+    installer = release / "VorlekClient-setup.exe"
+    console_port = console.peer(receive_broadcasts=False)
+    install_driver(station)
+
+    fresh = run_setup(station, installer, f"/SERVERS={console.address},198.51.100.40")
+    assert fresh.exit_code == 0, fresh.trace[-3000:]
+    assert sorted(p.name for p in folder.iterdir()) == [
+        "BLOCKED.BMP", "Uninstall.exe", "VorlekClient.exe", "servers", "setup.log"]
+    assert (folder / "VorlekClient.exe").read_bytes() == (release / "VorlekClient.exe").read_bytes()
+    assert (folder / "BLOCKED.BMP").read_bytes() == (release / "BLOCKED.BMP").read_bytes()
+    assert (folder / "servers").read_bytes() == f"{console.address}\r\n198.51.100.40\r\n".encode()
+    # The driver is there: no note about it.
+    assert setup_log(folder) == AGENT_INSTALLED
+    assert fresh.started(NETSH) == AGENT_RULE_COMMANDS
+    assert "DisplayName    REG_SZ    Vorlek Client" in registry_key(station, "VorlekClient")
+
+    # The Startup shortcut starts the agent in its own folder: it reads "servers" there and
+    # says hello straight to the console of the switch.
+    start_shortcut(station, STARTUP_SHORTCUT)
+    assert console_port.recv(START_TIMEOUT) == (HELLO, (station.address, 10001))
+    assert console_port.recv(START_TIMEOUT) == (AVAILABLE_REPORT, (station.address, 10001))
+    (first_pid, cwd), = host_processes(station, "VorlekClient.exe").items()
+    assert cwd == folder.resolve()
+
+    # An upgrade without /SERVERS= over customised files keeps them, and restarts the agent.
+    custom_picture = (release / "BLOCKED.BMP").read_bytes()[:54] + b"\x10\x20\x30" * 100
+    (folder / "BLOCKED.BMP").write_bytes(custom_picture)
+    (folder / "servers").write_bytes(f"# the desk\r\n{console.address}  # front".encode())
+    upgrade = run_setup(station, installer)
+    assert upgrade.exit_code == 0, upgrade.trace[-3000:]
+    assert upgrade.started(TASKKILL) == [TASKKILL]
+    assert console_port.recv(START_TIMEOUT) == (HELLO, (station.address, 10001))
+    assert console_port.recv(START_TIMEOUT) == (AVAILABLE_REPORT, (station.address, 10001))
+    agents = host_processes(station, "VorlekClient.exe")
+    assert first_pid not in agents and list(agents.values()) == [folder.resolve()]
+    assert (folder / "BLOCKED.BMP").read_bytes() == custom_picture
+    assert (folder / "servers").read_bytes() == f"# the desk\r\n{console.address}  # front".encode()
+
+    # The switch, blanks and quotes and all, replaces the list.
+    switched = run_setup(station, installer, "/SERVERS=198.51.100.40, frontdesk")
+    assert switched.exit_code == 0
+    assert (folder / "servers").read_bytes() == b"198.51.100.40\r\nfrontdesk\r\n"
+
+    uninstall = run_setup(station, "C:\\Program Files\\Vorlek Client\\Uninstall.exe",
+                          wait_for=lambda: not (folder / "Uninstall.exe").exists())
+    assert host_processes(station, "VorlekClient.exe") == {}
+    assert sorted(p.name for p in folder.iterdir()) == ["BLOCKED.BMP", "servers"]
+    assert not (station.prefix / "drive_c" / STARTUP_SHORTCUT).exists()
+    assert registry_key(station, "VorlekClient") is None
+    assert uninstall.started(NETSH) == [AGENT_RULE_COMMANDS[0]]
+
+
+def test_agent_installer_notes_a_missing_driver_and_rejects_unusable_addresses(room_factory,
+                                                                                release):
+    station = room_factory(["station"])["station"]
+    folder = station.prefix / "drive_c" / AGENT_FOLDER
+    installer = release / "VorlekClient-setup.exe"
+
+    # A name with a digit would be read as an address and dropped by the agent.
+    for servers, reason in [
+            ("frontdesk2", '"frontdesk2" is neither a dotted address nor a computer name '
+                           'without digits.'),
+            ("198.51.100.12,,198.51.100.13", 'An address is missing in '
+                                             '"198.51.100.12,,198.51.100.13".'),
+            ("198.51.100.12,", 'An address is missing in "198.51.100.12,".'),
+            ("198.51.100.12 198.51.100.13", '"198.51.100.12 1..." holds a blank: separate '
+                                            'addresses with commas.')]:
+        rejected = run_setup(station, installer, f"/SERVERS={servers}")
+        assert rejected.exit_code == 2
+        assert setup_log(folder).endswith(f"/SERVERS=: {reason} Nothing was changed.\r\n")
+        assert sorted(p.name for p in folder.iterdir()) == ["setup.log"]
+        (folder / "setup.log").unlink()
+
+    # Without a driver and without /SERVERS= the agent is installed, and the log says what
+    # it will do.
+    plain = run_setup(station, installer)
+    assert plain.exit_code == 0
+    assert not (folder / "servers").exists()
+    assert setup_log(folder) == (
+        "No console address was given (/SERVERS=): the agent will look for its consoles by "
+        "broadcast.\r\n" + NO_DRIVER_NOTE + AGENT_INSTALLED)
+
+
+def test_a_failing_firewall_command_is_reported_and_the_programs_stay_installed(room_factory,
+                                                                                 release):
+    room = room_factory(["operator", "station"])
+    for host, installer, arguments, folder, rule in [
+            (room["operator"], "VorlekServer-setup.exe", [], CONSOLE_FOLDER, "Vorlek Server"),
+            (room["station"], "VorlekClient-setup.exe", ["/SERVERS=198.51.100.9"], AGENT_FOLDER,
+             "Vorlek Client")]:
+        environment = failing_netsh(host)
+        run = run_setup(host, release / installer, *arguments, environment=environment)
+        assert run.exit_code == 3
+        log = setup_log(host.prefix / "drive_c" / folder)
+        program = installer.replace("-setup", "")
+        assert f"The firewall rule for {rule} could not be added (netsh ended with 2: " in log
+        assert (f"{rule} is installed, but its datagrams may be dropped: allow inbound UDP port "
+                f"10001 for C:\\{folder.replace('/', chr(92))}\\{program} by hand.\r\n") in log
+        assert log.endswith(f"{rule} 1.0.0 installed in C:\\{folder.replace('/', chr(92))}.\r\n")
+        assert ((host.prefix / "drive_c" / folder / program).read_bytes() ==
+                (release / program).read_bytes())
