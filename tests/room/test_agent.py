@@ -109,9 +109,13 @@ def station_sender(room):
 def test_start_up_says_hello_then_reports_available_to_each_listed_server(station_room):
     room = station_room
     server = room[SERVER].peer()
-    agent = start_agent(room, f"# the room's console\r\n{room[SERVER].address}\r\n")
-    expect(server, b"\x01", station_sender(room))
-    expect(server, AVAILABLE_REPORT, station_sender(room))
+    other = room[OTHER].peer()
+    agent = start_agent(room, f"# the room's consoles\r\n{room[SERVER].address}\r\n"
+                              f"  {room[OTHER].address}   # the spare one\r\n")
+    for listed in (server, other):
+        expect(listed, b"\x01", station_sender(room))
+        expect(listed, AVAILABLE_REPORT, station_sender(room))
+        assert listed.recv_all(SETTLE) == []
     assert wait_for_device_log(room[STATION], ["open"]) == ["open"]
     assert agent.running
 
