@@ -18,6 +18,7 @@ HELLO = b"\x01"
 AVAILABLE_REPORT = b"\x04\x02\x00\x00\x80"
 
 CONSOLE_FOLDER = "Program Files/Vorlek Server"
+INSTALLED_CONSOLE = "C:\\Program Files\\Vorlek Server\\VorlekServer.exe"
 AGENT_FOLDER = "Program Files/Vorlek Client"
 MENU_SHORTCUT = "ProgramData/Microsoft/Windows/Start Menu/Programs/Vorlek Server.lnk"
 STARTUP_SHORTCUT = "ProgramData/Microsoft/Windows/Start Menu/Programs/StartUp/Vorlek Client.lnk"
@@ -45,6 +46,7 @@ NO_DRIVER_NOTE = (
     'to open vorlek device" and ends at every start until it is. Install the driver as the '
     "operator's guide says.\r\n")
 
+SAMPLE_CLIENTS = REPOSITORY / "packaging" / "clients.sample"
 # A customised station list: a comment, two stations, no line end after the last.
 OPERATORS_LIST = b"# room 2\r\n198.51.100.31\r\n198.51.100.32"
 
@@ -178,7 +180,7 @@ def test_console_installer_installs_keeps_the_station_list_and_uninstalls(room_f
     assert sorted(p.name for p in folder.iterdir()) == [
         "Uninstall.exe", "VorlekServer.exe", "clients", "setup.log"]
     assert (folder / "VorlekServer.exe").read_bytes() == (release / "VorlekServer.exe").read_bytes()
-    assert (folder / "clients").read_bytes() == (REPOSITORY / "packaging" / "clients.sample").read_bytes()
+    assert (folder / "clients").read_bytes() == SAMPLE_CLIENTS.read_bytes()
     assert setup_log(folder) == CONSOLE_INSTALLED
     assert fresh.started(NETSH) == CONSOLE_RULE_COMMANDS
     entry = registry_key(host, "VorlekServer")
@@ -239,8 +241,8 @@ def test_console_installer_keeps_a_program_in_use(room_factory, release):
     program = folder / "VorlekServer.exe"
     program.unlink()
     shutil.copyfile(release / "VorlekClient.exe", program)
-    holder = subprocess.Popen(host.command(["wine", "C:\\Program Files\\Vorlek Server\\VorlekServer.exe"]),
-                              env=host.environment(), cwd=host.workdir, stdin=subprocess.DEVNULL,
+    holder = subprocess.Popen(host.command(["wine", INSTALLED_CONSOLE]), env=host.environment(),
+                              cwd=host.workdir, stdin=subprocess.DEVNULL,
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                               start_new_session=True)
     try:
