@@ -34,7 +34,9 @@ std::optional<std::string> ReadLine(std::FILE* file) {
 }
 
 // The first white-space-delimited word of a line, as " %s " takes it; empty when there is none.
+// Like the server's reader (and a list-box row), the word sees the line only up to a NUL byte.
 std::string_view FirstWord(std::string_view line) {
+    line = line.substr(0, line.find('\0'));
     std::size_t begin = 0;
     while (begin < line.size() && IsSpace(line[begin])) {
         ++begin;
@@ -61,7 +63,8 @@ bool CopyLeadingComments(std::FILE* from, std::FILE* to) {
         if (!IsComment(word)) {
             break;
         }
-        if (std::fputs(line->c_str(), to) == EOF) {
+        // Whole, as it was read: fputs would stop at a NUL byte and drop the line end.
+        if (std::fwrite(line->data(), 1, line->size(), to) != line->size()) {
             return false;
         }
     }

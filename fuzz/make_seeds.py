@@ -198,6 +198,72 @@ SERVER = {
 }
 
 
+def bmp(width, height, pixels, bits=24, compression=0, offset=54):
+    """The two standard headers of a BMP file, then the given pixel bytes."""
+    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, bits, compression, 0, 0, 0, 0, 0)
+    size = 14 + len(info) + len(pixels)
+    return b"BM" + struct.pack("<IHHI", size, 0, 0, offset) + info + pixels
+
+
+LOCK_PICTURES = {
+    "4x2-24-bit": bmp(4, 2, bytes(range(24))),
+    "3x3-rows-with-filler": bmp(
+        3, 3, b"".join(bytes(range(r * 9, r * 9 + 9)) + b"\x00\x00\x00" for r in range(3))
+    ),
+    "1x1": bmp(1, 1, b"\x10\x20\x30"),
+    "pixels-missing": bmp(8, 8, bytes(10)),
+    "headers-only": bmp(2, 2, b""),
+    "shorter-than-sizes": bmp(2, 2, b"")[:25],
+    "zero-width": bmp(0, 5, bytes(15)),
+    "negative-height-top-down": bmp(2, -2, bytes(12)),
+    "huge-both": bmp(0x7FFFFFFF, 0x7FFFFFFF, bytes(6)),
+    "product-wraps-32-bits": bmp(65536, 65536, bytes(6)),
+    "one-above-limit": bmp(4097, 4096, bytes(6)),
+    "32-bit-with-colour-table": bmp(2, 2, bytes(1024 + 16), bits=32, offset=54 + 1024),
+    "rle8-compressed": bmp(4, 4, b"\x04\x01\x00\x01", bits=8, compression=1),
+    "empty": b"",
+}
+
+# Texts an operator might type into a time field.
+TIMES = {
+    "seconds": b"90",
+    "minutes-seconds": b"2:30",
+    "hours-minutes-seconds": b"2:30:00",
+    "seconds-above-59": b"1:90",
+    "trailing-words": b"10 minutes",
+    "four-fields": b"1:2:3:4",
+    "negative": b"-1",
+    "signs": b"+1:-1",
+    "blanks": b"  1:\t2 ",
+    "blank-before-colon": b"1 :2",
+    "overflow": b"99999999999:99999999999:99999999999",
+    "letters": b"abc",
+    "empty": b"",
+    "colon-only": b":",
+    "254-characters": b"1" * 254,
+    "nul-inside": b"1\x002:3",
+}
+
+
+# "clients" for the editor: a fault byte, then the file (see client_list_fuzz.cpp).
+CLIENT_LISTS = {
+    "comment-blank-two-entries": b"\x00# room\n\npc2\npc1\n",
+    "entry-with-comment": b"\x00pc3 # by the door\n",
+    "indented-comment": b"\x00   #pc4\npc5\n#late comment\n",
+    "crlf": b"\x00#c\r\npc1\r\npc2\r\n",
+    "no-file": b"\x04",
+    "no-newclients": b"\x01pc1\n",
+    "replace-fails": b"\x02#c\npc1\n",
+    "disk-full": b"\x08#" + b"c" * 40 + b"\npc1\n",
+    "long-line": b"\x00" + b"p" * 1000 + b"\n",
+    "nul-bytes": b"\x00pc1\x00junk\n\x00pc2\n#a\x00b\n",
+    "no-final-line-end": b"\x00pc1",
+    "binary": b"\x00" + bytes(range(256)),
+    "finding-nul-ends-word": b"\x0a\x0a\x8f\x00",
+    "finding-nul-before-comment": b"\xe8\x00\x00\x1a\x0a#",
+}
+
+
 def write(target, seeds):
     folder = CORPUS / target
     folder.mkdir(parents=True, exist_ok=True)
@@ -210,6 +276,9 @@ def main():
     write("host_list_fuzz", HOST_LISTS)
     write("agent_datagram_fuzz", AGENT)
     write("server_datagram_fuzz", SERVER)
+    write("lock_picture_fuzz", LOCK_PICTURES)
+    write("parse_time_fuzz", TIMES)
+    write("client_list_fuzz", CLIENT_LISTS)
 
 
 if __name__ == "__main__":
