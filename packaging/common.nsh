@@ -30,6 +30,7 @@ OutFile "${OUTPUT}"
 InstallDir "$PROGRAMFILES\${PRODUCT}"
 ; An upgrade goes where the last installation went, unless /D= says otherwise.
 InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
+BrandingText "Vorlek ${VERSION}"
 ShowInstDetails show
 ShowUninstDetails show
 
