@@ -111,17 +111,13 @@ def kill_pids(pids, timeout=KILL_TIMEOUT):
     for pid in pids:
         with contextlib.suppress(ProcessLookupError):
             os.kill(pid, signal.SIGKILL)
-    # Children of this process are reaped; the others vanish once their parent reaps them.
-    def gone():
-        for pid in pids:
-            with contextlib.suppress(ChildProcessError):
-                os.waitpid(pid, os.WNOHANG)
-        return all(process_start_time(pid) is None or is_zombie(pid) for pid in pids)
-
-    wait_until(gone, timeout)
+    # A killed process is gone once it is a zombie: reaping is its parent's business (for a
+    # child of this process, its Popen's, which would otherwise report a wrong exit code).
+    wait_until(lambda: all(is_zombie(pid) for pid in pids), timeout)
 
 
 def is_zombie(pid):
+    """True when the process no longer runs: a zombie waiting for its parent, or gone."""
     try:
         stat = Path(f"/proc/{pid}/stat").read_text()
     except FileNotFoundError:

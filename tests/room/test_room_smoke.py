@@ -3,6 +3,7 @@ Winsock layer) in hosts of a room, checked with raw datagrams written as byte li
 
 import os
 import socket
+import struct
 import subprocess
 
 import pytest
@@ -113,6 +114,22 @@ def test_second_endpoint_on_a_host_binds_thanks_to_address_reuse(smoke_room):
     assert beta.probe("boxes").stdout == ""
 
 
+def test_datagram_longer_than_the_buffer_is_dropped_and_the_next_one_read(smoke_room):
+    beta, gamma = smoke_room["beta"], smoke_room["gamma"]
+    receiver = start_endpoint(beta, "receive-into", 4, 5000, "receive-into", 4, 5000,
+                              "receive", 300)
+    gamma_port = gamma.peer()
+
+    gamma_port.send(beta.address, REPORT_12345)
+    gamma_port.send(beta.address, HELLO)
+
+    assert finished(receiver) == ("bound 198.51.100.12:10001 beta\n"
+                                  "receive failed\n"
+                                  "received 198.51.100.13:10001 01\n"
+                                  "nothing received\n")
+    assert receiver.poll() == 1
+
+
 def test_endpoint_reports_a_bind_failure_in_a_box_without_caption(smoke_room):
     beta = smoke_room["beta"]
     # A socket of the host that holds its address and port without address reuse.
@@ -157,3 +174,62 @@ def test_probe_output_fields_read_back_as_the_windows_showed_them():
                                         ("", False)]
     assert roomlib.parse_boxes(boxes) == [
         ("Vorlek Information", "Client 'x' ( 198.51.100.12 ) is OFF"), ("Error", "line\nnext")]
+
+
+def test_closed_room_leaves_no_namespace_process_or_file(room_factory):
+    room = room_factory(["alpha", "beta"])
+    alpha = room["alpha"]
+    alpha.install(room.testbin("VorlekProbe.exe"))
+    start_endpoint(alpha, "hold", 60000)
+    namespaces = [room.bridge_namespace] + [host.namespace for host in room.hosts]
+    pids = [pid for namespace in namespaces for pid in roomlib.namespace_pids(namespace)]
+    server_dirs = [roomlib.wine_server_dir(host.prefix) for host in room.hosts]
+    assert len(pids) > 2 and all(server_dirs)
+
+    room.close()
+
+    assert [n for n in namespaces if os.path.exists(f"/run/netns/{n}")] == []
+    assert [n for n in namespaces if os.path.exists(f"/etc/netns/{n}")] == []
+    assert [p for p in pids if not roomlib.is_zombie(p)] == []
+    assert [d for d in server_dirs if d.exists()] == []
+    assert not room.directory.exists()
+    assert not (roomlib.RECORDS_DIR / f"{room.id}.json").exists()
+
+
+def test_leftovers_of_a_dead_run_go_and_rooms_of_live_runs_stay(room_factory):
+    live = room_factory(["alpha"], warm=False)
+    owner = subprocess.Popen(["sleep", "30"])
+    owner_start = roomlib.process_start_time(owner.pid)
+    owner.kill()
+    owner.wait(5)
+    dead_id = f"{roomlib.NAMESPACE_PREFIX}{owner.pid}x1"
+    namespace = f"{dead_id}h0"
+    folder = roomlib.ROOMS_DIR / dead_id
+    roomlib.write_record({"room": dead_id, "owner": owner.pid, "owner_start": owner_start,
+                          "namespaces": [namespace], "prefixes": [], "dirs": [str(folder)]})
+    folder.mkdir(parents=True)
+    (roomlib.NETNS_ETC_DIR / namespace).mkdir(parents=True)
+    roomlib.run(["ip", "netns", "add", namespace])
+    stray = subprocess.Popen(["ip", "netns", "exec", namespace, "sleep", "60"])
+    assert roomlib.wait_until(lambda: roomlib.namespace_pids(namespace), 5)
+
+    roomlib.remove_leftovers()
+
+    assert stray.wait(5) == -9
+    assert not os.path.exists(f"/run/netns/{namespace}")
+    assert not (roomlib.NETNS_ETC_DIR / namespace).exists()
+    assert not folder.exists()
+    assert not (roomlib.RECORDS_DIR / f"{dead_id}.json").exists()
+    assert os.path.exists(f"/run/netns/{live['alpha'].namespace}")
+    assert (roomlib.RECORDS_DIR / f"{live.id}.json").exists()
+
+
+def test_screenshot_is_a_png_of_the_whole_display(room_factory, tmp_path):
+    room = room_factory(["alpha"], warm=False)
+
+    room.screenshot(tmp_path / "room.png")
+
+    data = (tmp_path / "room.png").read_bytes()
+    assert data[:8] == b"\x89PNG\r\n\x1a\n"
+    assert data[12:16] == b"IHDR"
+    assert struct.unpack(">II", data[16:24]) == (1024, 768)

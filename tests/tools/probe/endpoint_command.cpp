@@ -4,6 +4,7 @@
 //   broadcast-status-request              a StatusRequest to 255.255.255.255:10001
 //   send ADDR HEX, broadcast HEX          any bytes, given as hex digits
 //   receive MS                            waits up to MS ms for one datagram
+//   receive-into SIZE MS                  the same with a receive buffer of SIZE bytes
 //   look-up ADDR, look-up-name NAME       the reverse and the forward name look-up
 //   hold MS                               keeps the endpoint open for MS ms
 // Output lines: "bound ADDR:PORT NAME", "sent ADDR:PORT HEX", "received ADDR:PORT HEX",
@@ -146,16 +147,25 @@ private:
             }
             return 1;
         }
-        const auto milliseconds = Number(rest[0]);
-        if (!milliseconds) {
+        // The remaining actions take a number first.
+        const auto number = Number(rest[0]);
+        if (!number) {
             return kBadAction;
         }
         if (action == L"receive") {
-            Receive(std::chrono::milliseconds(*milliseconds));
+            Receive(kReceiveBufferSize, std::chrono::milliseconds(*number));
             return 1;
         }
+        if (action == L"receive-into") {
+            const auto wait = rest.size() > 1 ? Number(rest[1]) : std::nullopt;
+            if (!wait) {
+                return kBadAction;
+            }
+            Receive(*number, std::chrono::milliseconds(*wait));
+            return 2;
+        }
         if (action == L"hold") {
-            Sleep(*milliseconds);
+            Sleep(*number);
             return 1;
         }
         return kBadAction;
@@ -167,13 +177,13 @@ private:
         PrintLine("sent " + Text(peer) + " " + Hex(bytes));
     }
 
-    void Receive(std::chrono::milliseconds timeout) {
+    void Receive(std::size_t bufferSize, std::chrono::milliseconds timeout) {
         if (!network_.WaitReadable(timeout)) {
             PrintLine("nothing received");
             succeeded_ = false;
             return;
         }
-        std::vector<std::uint8_t> buffer(kReceiveBufferSize);
+        std::vector<std::uint8_t> buffer(bufferSize);
         const auto received = network_.ReceiveFrom(buffer);
         if (!received) {
             PrintLine("receive failed");

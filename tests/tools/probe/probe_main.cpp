@@ -24,7 +24,8 @@ struct Subcommand {
 constexpr Subcommand kSubcommands[] = {
     {L"endpoint", vorlek::probe::RunEndpoint,
      "endpoint [hello ADDR | status-request ADDR | broadcast-status-request | send ADDR HEX |"
-     " broadcast HEX | receive MS | look-up ADDR | look-up-name NAME | hold MS]..."},
+     " broadcast HEX | receive MS | receive-into SIZE MS | look-up ADDR | look-up-name NAME | hold "
+     "MS]..."},
     {L"rows", vorlek::probe::RunRows, "rows TITLE LIST_ID"},
     {L"select", vorlek::probe::RunSelect, "select TITLE LIST_ID [INDEX...]"},
     {L"click", vorlek::probe::RunClick, "click TITLE CONTROL_ID"},
