@@ -8,7 +8,8 @@ import pytest
 
 import room as roomlib
 from test_console_support import (AVAILABLE, HELLO, INFORMATION, SERVER, SETTLE, START_TIMEOUT,
-                                  STATUS_REQUEST, Console, FakeAgent, PortBlocker, shot_folder)
+                                  STATUS_REQUEST, Console, FakeAgent, PortBlocker, press_keys,
+                                  shot_folder)
 
 HOSTS = [SERVER, "vlhost1", "vlhost2", "vlhost3", "nameless"]
 # Listed in "clients" so that the console starts without discovery; nobody answers for it.
@@ -158,6 +159,10 @@ def test_hello_adds_a_selected_row_and_reports_rewrite_it(console_room, windows_
     room.screenshot(shot_folder(windows_build) / "console-stations.png")
     assert console.process.running
 
+    # The close box (Alt+F4) ends the console like Exit.
+    press_keys(room, "alt+F4")
+    assert console.process.wait(START_TIMEOUT) == 0
+
 
 def test_without_clients_the_stations_that_answer_the_broadcast_are_polled(console_room):
     room = console_room
@@ -179,6 +184,9 @@ def test_without_clients_the_stations_that_answer_the_broadcast_are_polled(conso
                 row(room, "vlhost2", " -- state AVAILABLE")]
     assert console.wait_rows(lambda rows: rows == expected) == expected
     assert silent.datagrams() == [STATUS_REQUEST]
+
+    console.command(40013)  # File, Exit
+    assert console.process.wait(START_TIMEOUT) == 0
 
 
 def test_a_port_held_without_reuse_ends_the_console_after_two_boxes(console_room):

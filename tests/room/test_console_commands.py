@@ -3,14 +3,14 @@ on selected rows, the option dialogs, the station-list editor, and the one-secon
 counts stations down, polls them and declares them OFF and ON. Fake agents check every
 datagram as raw bytes."""
 
-import subprocess
 import time
 
 import pytest
 
 import room as roomlib
 from test_console_support import (AVAILABLE, INFORMATION, SERVER, SETTLE, START_TIMEOUT,
-                                  STATUS_REQUEST, Console, FakeAgent, shot_folder)
+                                  STATUS_REQUEST, Console, FakeAgent, press_keys, shot_folder,
+                                  xdotool)
 
 HOSTS = [SERVER, "vlhost1", "vlhost2", "vlhost3", "nameless"]
 # A report that leaves the Death Timer edit alone and is not counted down: paused, 3600 s.
@@ -265,12 +265,8 @@ def test_the_editor_saves_the_sorted_entries_after_the_leading_comments(console_
     console.click(1058, title=editor)  # "Close"
     time.sleep(SETTLE)
     assert editor not in console.probe("windows").stdout
-    assert console.process.running
-
-
-def xdotool(room, *args):
-    return subprocess.run(["xdotool", *args], env={"DISPLAY": room.display_name}, check=True,
-                          capture_output=True, timeout=20).stdout.decode()
+    console.click(1017)  # "E&xit"
+    assert console.process.wait(START_TIMEOUT) == 0
 
 
 def test_accelerators_act_through_the_message_loop(console_room):
@@ -279,14 +275,9 @@ def test_accelerators_act_through_the_message_loop(console_room):
     console = start_console(room, "".join(f"{a.address}\n" for a in agents))
     assert console.wait_rows(lambda rows: len(rows) == 2 and all("PAUSED" in r for r in rows))
     console.select(0)
-    window = xdotool(room, "search", "--onlyvisible", "--name", "^Vorlek server$").split()[0]
 
     def keys(*names):
-        xdotool(room, "windowfocus", "--sync", window)
-        for name in names:
-            xdotool(room, "key", name)
-            # Wine may leave the window in menu mode after Alt+letter.
-            xdotool(room, "key", "Escape")
+        return press_keys(room, *names)
 
     for agent in agents:
         agent.forget()
@@ -303,7 +294,7 @@ def test_accelerators_act_through_the_message_loop(console_room):
     # afterwards no longer lands in the edit.
     console.set_text(1008, "")
     console.probe("focus", "Vorlek server", 1008)
-    xdotool(room, "windowfocus", "--sync", window)
+    keys()
     xdotool(room, "type", "1")
     assert roomlib.wait_until(lambda: console.text(1008) == "1", 5)
     keys("alt+c")

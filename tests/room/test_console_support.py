@@ -2,7 +2,6 @@
 every datagram with the kernel's arrival time, and the operator's hands on VorlekServer.exe
 through the GUI probe. Holds no tests itself."""
 
-import os
 import select
 import socket
 import struct
@@ -11,14 +10,11 @@ import threading
 import time
 from pathlib import Path
 
-import pytest
-
 import room as roomlib
 
 SERVER = "vlserver"
 MAIN_TITLE = "Vorlek server"
 STATION_LIST = 1006
-DEATH_TIMER = 1008
 INFORMATION = "Vorlek Information"
 
 STATUS_REQUEST = b"\x04"
@@ -111,19 +107,13 @@ class Console:
         self.host = host
         self.process = process
 
-    def wait_for_window(self, timeout=60):
-        """Waits until the main dialog is on the screen. A probe started while Wine is still
-        starting the console can stall for a long time, so each try is cut short and repeated."""
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline and self.process.running:
-            try:
-                result = self.host.probe("windows", timeout=8)
-            except subprocess.TimeoutExpired:
-                continue
-            if f"\t{MAIN_TITLE}\t" in result.stdout:
-                return True
-            time.sleep(0.2)
-        return False
+    def wait_for_window(self, timeout=START_TIMEOUT):
+        """Waits until the main dialog is on the screen; false when it did not come."""
+        def shown():
+            return f"\t{MAIN_TITLE}\t" in self.probe("windows").stdout
+
+        return roomlib.wait_until(lambda: shown() or not self.process.running, timeout,
+                                  interval=0.2) and self.process.running
 
     def probe(self, *args, check=True):
         result = self.host.probe(*[str(a) for a in args])
@@ -223,6 +213,23 @@ def box_text(result):
     """The text of the box in a wait-box ("box CAPTION\tTEXT") or close-box ("closed ...")."""
     line = result.stdout.splitlines()[0]
     return unescape(line.split("\t", 1)[1])
+
+
+def xdotool(room, *args):
+    """Runs xdotool on the room's display; returns its output."""
+    return subprocess.run(["xdotool", *args], env={"DISPLAY": room.display_name}, check=True,
+                          capture_output=True, timeout=20).stdout.decode()
+
+
+def press_keys(room, *names):
+    """Focuses the main dialog and presses each key in turn. Wine may leave the window in menu
+    mode after an Alt+letter, which would swallow the next key: an Escape follows each one."""
+    window = xdotool(room, "search", "--onlyvisible", "--name", f"^{MAIN_TITLE}$").split()[0]
+    xdotool(room, "windowfocus", "--sync", window)
+    for name in names:
+        xdotool(room, "key", name)
+        xdotool(room, "key", "Escape")
+    return window
 
 
 class PortBlocker:
