@@ -74,8 +74,9 @@ def windows_build():
 @pytest.fixture
 def room_factory(room_display, wine_template, windows_build):
     """make_room(hosts=[...], unnamed=[...], warm=True) -> Room; every room is closed after
-    the test."""
+    the test. A test whose rooms let a datagram out into the root namespace fails."""
     made = []
+    watch = roomlib.RootNamespaceWatch()
 
     def make_room(hosts, unnamed=(), warm=True):
         room = roomlib.make_room(room_display, wine_template, windows_build, hosts, unnamed, warm)
@@ -88,6 +89,10 @@ def room_factory(room_display, wine_template, windows_build):
         if room in _live_rooms:
             _live_rooms.remove(room)
         room.close()
+    leaked = watch.seen()
+    watch.close()
+    if leaked:
+        pytest.fail(f"datagrams left the room: {leaked}")
 
 
 @pytest.fixture

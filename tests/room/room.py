@@ -791,21 +791,24 @@ ETH_P_ALL = 0x0003
 ETH_P_IP = 0x0800
 # Link types whose frames start with a 14-byte header; others (tunnels) start with the IP header.
 LINK_HEADER_LENGTHS = {1: 14, 772: 14}  # ARPHRD_ETHER, ARPHRD_LOOPBACK
+WATCH_CHECK = b"vorlek room watch check"
 
 
 class RootNamespaceWatch:
     """Captures, on every interface of the root namespace, the IPv4 UDP datagrams that touch
     the room's address range or port 10001: the room must never send one there. Made and read
     in the pytest process, which runs in the root namespace (the one every room is built from).
-    """
+
+    A datagram carrying WATCH_CHECK is a test of the watch itself (sent on loopback) and is
+    left out unless asked for, so that it never fails the watches of other runs."""
 
     def __init__(self):
         self.socket = socket.socket(socket.AF_PACKET, socket.SOCK_RAW, socket.htons(ETH_P_ALL))
         self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 8 << 20)
         self.socket.setblocking(False)
 
-    def seen(self):
-        """The room datagrams captured so far, as (source, destination, dport) tuples."""
+    def seen(self, include_checks=False):
+        """The room datagrams captured since the last call, as (source, destination, dport)."""
         found = []
         while True:
             try:
@@ -813,8 +816,8 @@ class RootNamespaceWatch:
             except BlockingIOError:
                 return found
             hit = self._room_datagram(frame, meta)
-            if hit:
-                found.append(hit)
+            if hit and (include_checks or hit[3] != WATCH_CHECK):
+                found.append(hit[:3])
 
     @staticmethod
     def _room_datagram(frame, meta):
@@ -829,9 +832,11 @@ class RootNamespaceWatch:
         source = socket.inet_ntoa(ip[12:16])
         destination = socket.inet_ntoa(ip[16:20])
         sport, dport = struct.unpack("!HH", ip[header_length:header_length + 4])
+        total_length = struct.unpack("!H", ip[2:4])[0]
+        payload = ip[header_length + 8:total_length]
         in_room = source.startswith(NETWORK + ".") or destination.startswith(NETWORK + ".")
         if in_room or STATION_PORT in (sport, dport):
-            return (source, destination, dport)
+            return (source, destination, dport, payload)
         return None
 
     def close(self):
