@@ -279,16 +279,22 @@ def test_accelerators_act_through_the_message_loop(console_room):
     def keys(*names):
         return press_keys(room, *names)
 
-    for agent in agents:
-        agent.forget()
-    keys("alt+p")
-    assert wait_commands(agents, [b"\x03\x01\x00\x00\x80"]) == [[b"\x03\x01\x00\x00\x80"], []]
+    # Each Alt+letter sends its word to the selected station only.
+    console.set_text(1008, "90")
+    for key, word in [("alt+p", b"\x03\x01\x00\x00\x80"), ("alt+r", b"\x03\x05\x00\x00\x80"),
+                      ("alt+b", b"\x03\x03\x00\x00\x80"), ("alt+f", b"\x03\x02\x00\x00\x80"),
+                      ("alt+n", b"\x03\x00\x00\x00\x80"), ("alt+l", b"\x03\x07\x00\x00\x80"),
+                      ("alt+e", b"\x03\x08\x00\x00\x80"), ("alt+u", b"\x03\x5a\x00\x00\x00")]:
+        agents[0].forget()
+        keys(key)
+        assert wait_commands(agents[:1], [word]) == [[word]], key
 
     # Alt+D and Alt+T do nothing.
     agents[0].forget()
     keys("alt+d", "alt+t")
     time.sleep(SETTLE)
     assert commands(agents[0]) == []
+    assert commands(agents[1]) == []
 
     # With the focus in the Death Timer edit, Alt+C moves it to the station list: a key typed
     # afterwards no longer lands in the edit.
