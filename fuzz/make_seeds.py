@@ -195,6 +195,20 @@ SERVER = {
     + bytes([5 << 3 | 7])
     + b"\x04\x05\x00\x00\x00",
     "65000-bytes": b"\x01" + bytes([0 << 3 | 0]) + u16(65000) + b"\x01",
+    "discovery-twice-self-and-too-long": b"\x10"
+    + b"\x05"
+    + u16(0x0102)
+    + b"\x02"
+    + u16(0xFFFF)
+    + b"\x02"
+    + u16(0x0102)
+    + b"\x01"
+    + u16(0x0103)
+    + b"\x03"
+    + u16(0x0104)
+    + b"\x00"
+    + second(1)
+    + second(1),
 }
 
 

@@ -3,7 +3,8 @@
 //
 // Input script: byte 0 sets up the console (bits 0-2: how many of the eight stations "clients"
 // lists; bit 3: the first one-second tick has built their records and rows before the script
-// starts). Then records, each an op byte whose low 3 bits say what happens and whose high 5 bits
+// starts; bit 4: "clients" gave nothing and the start-up discovery runs first, see Discovery
+// below). Then records, each an op byte whose low 3 bits say what happens and whose high 5 bits
 // (arg) pick a sender or a variant; sender arg % 9 is one of the eight stations or, for 8, a
 // stranger:
 //   0  a datagram of U16 length, its bytes from the input (0 when it ends)
@@ -16,6 +17,8 @@
 //   6  a datagram of arg % 5 bytes (0 to 4) from the input, from the first station
 //   7  a datagram of 508 + arg bytes from the first station, around the 512-byte receive
 //      buffer: its first 5 bytes from the input, the rest 0
+// Discovery: a byte's value % 64 of answers, each a U16 sender (10.0.hi.lo, or the console
+// itself for 0xFFFF) and a byte whose value % 4 picks 0, 1, 5 or 513 bytes.
 #include <algorithm>
 #include <map>
 #include <string>
@@ -36,6 +39,8 @@ using fuzz::FuzzInput;
 
 constexpr std::size_t kStations = 8;
 constexpr std::size_t kReceiveBuffer = 512;
+// Answers to the discovery in one script; the 2048-station limit is a unit test's.
+constexpr std::size_t kDiscoveryAnswers = 64;
 const Ipv4 kOwnAddress = MakeAddress(198, 51, 100, 10);
 const Ipv4 kStranger = MakeAddress(203, 0, 113, 66);
 
@@ -267,6 +272,43 @@ private:
     std::size_t listedBefore_ = 0;
 };
 
+// Runs the discovery over the scripted answers; the clock moves on whenever nothing is waiting.
+void Discover(FuzzInput& input, Console& console, Server& server) {
+    constexpr std::size_t kSizes[4] = {0, 1, 5, kReceiveBuffer + 1};
+    std::vector<Ipv4> expected;
+    const std::size_t count = input.Byte() % kDiscoveryAnswers;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint16_t sender = input.U16();
+        const Ipv4 address = sender == 0xFFFF
+                                 ? kOwnAddress
+                                 : MakeAddress(10, 0, static_cast<std::uint8_t>(sender >> 8),
+                                               static_cast<std::uint8_t>(sender));
+        const std::size_t size = kSizes[input.Byte() % 4];
+        console.network.waiting.push_back(
+            {{address, kStationPort}, std::vector<std::uint8_t>(size, 4)});
+        // Only what the buffer takes counts; the console never collects itself.
+        if (size <= kReceiveBuffer && address != kOwnAddress && expected.size() < kDiscoveryLimit &&
+            std::find(expected.begin(), expected.end(), address) == expected.end()) {
+            expected.push_back(address);
+        }
+    }
+    console.network.onWait = [&console] {
+        if (console.network.waiting.empty()) {
+            ++console.clock.now;
+        }
+    };
+    server.Discover();
+    console.network.onWait = nullptr;
+    FUZZ_CHECK(console.network.waiting.empty());
+    const auto found = server.addresses().Addresses();
+    FUZZ_CHECK(std::vector<Ipv4>(found.begin(), found.end()) == expected);
+    // The one broadcast request, and nothing else.
+    FUZZ_CHECK(console.network.sent.size() == 1 &&
+               console.network.sent[0].peer.address == kBroadcastAddress &&
+               console.network.sent[0].bytes == std::vector<std::uint8_t>{4});
+    console.network.sent.clear();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -282,6 +324,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Server server({console.network, console.names, console.boxes, console.rows, console.window,
                    console.clock},
                   kOwnAddress, HostList(clients));
+    if ((setup & 16u) != 0) {
+        Discover(input, console, server);
+    }
     Run run(input, console, server);
     if ((setup & 8u) != 0) {
         server.OnTimerTick();
