@@ -7,7 +7,7 @@
 
 #include <optional>
 
-#include "console/win32/station_list_box.h"
+#include "console/win32/engine_ports.h"
 #include "link/udp_endpoint.h"
 #include "link/win32/message_boxes_win32.h"
 #include "link/win32/winsock_layer.h"

@@ -1,4 +1,4 @@
-#include "console/win32/station_list_box.h"
+#include "console/win32/engine_ports.h"
 
 #include <ctime>
 

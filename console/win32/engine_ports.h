@@ -1,5 +1,5 @@
-// The engine's view of the main dialog over the real controls: list box 1006 as the station list,
-// the Death Timer edit and the foreground, and the calendar clock.
+// What the engine talks to in the console: list box 1006 as the station list, the rest of the
+// main dialog (the Death Timer edit, the foreground) and the calendar clock.
 #pragma once
 
 #include <windows.h>
