@@ -47,6 +47,7 @@ COMMAND_TIMEOUT = 30
 TEMPLATE_TIMEOUT = 300
 SERVER_START_TIMEOUT = 15
 KILL_TIMEOUT = 10
+KILL_ROUNDS = 5
 
 WINE_ENVIRONMENT = {
     "WINEARCH": "win32",
@@ -61,11 +62,11 @@ class RoomError(Exception):
     """The room could not be built or a command in it failed."""
 
 
-def run(args, timeout=COMMAND_TIMEOUT, check=True, env=None, cwd=None, input_bytes=None):
+def run(args, timeout=COMMAND_TIMEOUT, check=True, env=None, cwd=None):
     """Runs a command to its end (at most timeout seconds) and returns the CompletedProcess."""
     result = subprocess.run(
         [str(a) for a in args],
-        input=input_bytes,
+        stdin=subprocess.DEVNULL,
         capture_output=True,
         timeout=timeout,
         env=env,
@@ -253,11 +254,15 @@ def ensure_template(display_name):
         if complete.exists():
             return template
         building = CACHE_DIR / f"building-{os.getpid()}"
-        shutil.rmtree(building, ignore_errors=True)
-        shutil.rmtree(template, ignore_errors=True)
         namespace = f"{NAMESPACE_PREFIX}{os.getpid()}tpl"
-        run(["ip", "netns", "add", namespace])
+        # Recorded like a room, so that a build that was killed is cleaned up by a later run.
+        record = {"room": namespace, "owner": os.getpid(),
+                  "owner_start": process_start_time(os.getpid()), "namespaces": [namespace],
+                  "prefixes": [str(building)], "dirs": [str(building)]}
+        write_record(record)
         try:
+            shutil.rmtree(template, ignore_errors=True)
+            run(["ip", "netns", "add", namespace])
             env = dict(os.environ, WINEPREFIX=str(building), DISPLAY=display_name,
                        **WINE_ENVIRONMENT)
             inside = ["ip", "netns", "exec", namespace]
@@ -268,15 +273,12 @@ def ensure_template(display_name):
             run(inside + ["wine", "reg", "add", x11, "/v", "Managed", "/d", "N", "/f"], env=env)
             run(inside + ["wine", "reg", "add", x11, "/v", "Decorated", "/d", "N", "/f"], env=env)
             run(["wineserver", "-w"], env=env, timeout=60)
+            remove_wine_server_dir(building)
+            (building / "wineserver").unlink(missing_ok=True)
+            (building / ".vorlek-complete").write_text("")
+            building.rename(template)
         finally:
-            for pid in namespace_pids(namespace):
-                kill_pids([pid])
-            run(["ip", "netns", "del", namespace], check=False)
-        with contextlib.suppress(FileNotFoundError):
-            (building / "wineserver").unlink()
-        complete_mark = building / ".vorlek-complete"
-        complete_mark.write_text("")
-        building.rename(template)
+            remove_made(record)
     return template
 
 
@@ -321,8 +323,12 @@ def remove_made(record):
     included), then anything still attached to its prefixes (`wineserver -k`), its namespaces,
     /etc/netns folders and files; then the record itself."""
     namespaces = [n for n in record.get("namespaces", []) if (NETNS_RUN_DIR / n).exists()]
-    pids = [pid for namespace in namespaces for pid in namespace_pids(namespace)]
-    kill_pids(pids)
+    # Again while a dying program still started another one (Wine starts helpers on demand).
+    for _ in range(KILL_ROUNDS):
+        pids = [pid for namespace in namespaces for pid in namespace_pids(namespace)]
+        if not pids:
+            break
+        kill_pids(pids)
     prefixes = [p for p in record.get("prefixes", []) if Path(p).exists()]
     stoppers = [subprocess.Popen(["wineserver", "-k"], env=dict(os.environ, WINEPREFIX=p),
                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
