@@ -257,8 +257,16 @@ def test_the_editor_saves_the_sorted_entries_after_the_leading_comments(console_
     assert console.row_texts(editor, 1054) == ["pc0", "pc1", "pc2"]
     room.screenshot(shots / "console-editor.png")
 
-    console.click(1057, title=editor)  # "Save"
+    # A save that cannot create "newclients" (a folder of that name is in the way) leaves
+    # "clients" as it was.
     server = room[SERVER]
+    server.path("newclients").mkdir()
+    console.click(1057, title=editor)  # "Save"
+    time.sleep(SETTLE)
+    assert server.read_file("clients") == clients.encode()
+    server.path("newclients").rmdir()
+
+    console.click(1057, title=editor)
     assert roomlib.wait_until(
         lambda: server.read_file("clients") == b"# room one\r\n\r\npc0\r\npc1\r\npc2", 5)
     assert not server.has_file("newclients")
