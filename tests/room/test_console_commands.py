@@ -204,17 +204,18 @@ def test_stations_count_down_by_the_clock_and_are_polled_at_zero(console_room):
 
     first = remaining("vlhost1")
     started = time.monotonic()
-    time.sleep(3)
+    time.sleep(4)
     later = remaining("vlhost1")
     elapsed = time.monotonic() - started
-    assert 98 <= first <= 100
-    assert first - elapsed - 1.5 <= later <= first - elapsed + 1.5
+    assert 97 <= first <= 100
+    # Each reading may be up to a tick and a probe call away from its moment.
+    assert first - elapsed - 2 <= later <= first - elapsed + 2
 
     # vlhost2 reached 0: polled once a second until it reports something else.
     polls = ending.wait_for(STATUS_REQUEST, count=5, timeout=10)
     assert len(polls) >= 5
     gaps = [(b[0] - a[0]) / 1e9 for a, b in zip(polls[1:], polls[2:])]
-    assert all(0.5 <= gap <= 1.5 for gap in gaps), gaps
+    assert all(0.3 <= gap <= 2 for gap in gaps), gaps
     assert row(room, "vlhost2", " -- state NORMAL, remains 00:00:00") in console.row_texts()
 
     ending.send(b"\x04\x03\x00\x00\x80", server)

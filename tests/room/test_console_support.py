@@ -126,7 +126,7 @@ class Console:
 
     def rows(self, title=MAIN_TITLE, list_id=STATION_LIST):
         """[(text, selected)] of the list box's rows, top to bottom."""
-        return parse_rows(self.probe("rows", title, list_id).stdout)
+        return roomlib.parse_rows(self.probe("rows", title, list_id).stdout)
 
     def row_texts(self, title=MAIN_TITLE, list_id=STATION_LIST):
         return [text for text, _ in self.rows(title, list_id)]
@@ -140,7 +140,7 @@ class Console:
             result = self.probe("rows", MAIN_TITLE, STATION_LIST, check=False)
             if result.returncode != 0:
                 return False
-            last = [text for text, _ in parse_rows(result.stdout)]
+            last = [text for text, _ in roomlib.parse_rows(result.stdout)]
             return condition(last)
 
         roomlib.wait_until(holds, timeout, interval=0.2)
@@ -169,7 +169,7 @@ class Console:
     # Message boxes
 
     def boxes(self):
-        return parse_boxes(self.probe("boxes").stdout)
+        return roomlib.parse_boxes(self.probe("boxes").stdout)
 
     def wait_box(self, caption, timeout=START_TIMEOUT):
         """The text of the first box with this caption that opens within timeout, or None."""
@@ -181,38 +181,10 @@ class Console:
         return box_text(result) if result.returncode == 0 else None
 
 
-def unescape(text):
-    """The probe's escapes (\\\\, \\t, \\r, \\n) undone."""
-    out = []
-    characters = iter(text)
-    for c in characters:
-        if c != "\\":
-            out.append(c)
-            continue
-        escaped = next(characters, "")
-        out.append({"t": "\t", "r": "\r", "n": "\n"}.get(escaped, escaped))
-    return "".join(out)
-
-
-def parse_rows(output):
-    """The probe's "INDEX\tSELECTED\tTEXT" lines as [(text, selected)]."""
-    rows = []
-    for line in output.splitlines():
-        _, selected, text = line.split("\t", 2)
-        rows.append((unescape(text), selected == "1"))
-    return rows
-
-
-def parse_boxes(output):
-    """The probe's "CAPTION\tTEXT" lines as [(caption, text)]."""
-    return [tuple(unescape(field) for field in line.split("\t", 1))
-            for line in output.splitlines()]
-
-
 def box_text(result):
     """The text of the box in a wait-box ("box CAPTION\tTEXT") or close-box ("closed ...")."""
     line = result.stdout.splitlines()[0]
-    return unescape(line.split("\t", 1)[1])
+    return roomlib.unescape(line.split("\t", 1)[1])
 
 
 def xdotool(room, *args):
