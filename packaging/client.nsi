@@ -24,7 +24,11 @@ Var ServersField
 Var AgentWasRunning
 
 !insertmacro MUI_PAGE_DIRECTORY
-Page custom ServersPage ServersPageLeave
+; The blank caption keeps the window's title the same on every page, as the standard pages do.
+PageEx custom
+    PageCallbacks ServersPage ServersPageLeave
+    Caption " "
+PageExEnd
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
@@ -154,6 +158,7 @@ Function ServersPage
     Pop $0
     ${NSD_CreateText} 0 40u 100% 12u $Servers
     Pop $ServersField
+    ${NSD_SetFocus} $ServersField
     ${NSD_CreateLabel} 0 62u 100% 44u "Vorlek Client starts only where the input-lock driver is installed: without it the agent shows $\"Failed to open vorlek device$\" and ends. Install the driver as the operator's guide says. The agent starts at every logon, from the Startup folder of all users."
     Pop $0
     nsDialogs::Show
@@ -164,6 +169,7 @@ Function ServersPageLeave
     Call ParseServers
     ${If} $0 != ""
         MessageBox MB_OK|MB_ICONEXCLAMATION "$0"
+        ${NSD_SetFocus} $ServersField
         Abort
     ${EndIf}
     ; An unchanged list leaves the file as the operator wrote it, comments and all.

@@ -3,6 +3,7 @@ programs in use, uninstalls, and the firewall commands the installers run (Wine'
 trace shows every command line)."""
 
 import itertools
+import os
 import re
 import shutil
 import subprocess
@@ -366,3 +367,63 @@ def test_a_failing_firewall_command_is_reported_and_the_programs_stay_installed(
         assert log.endswith(f"{rule} 1.0.0 installed in C:\\{folder.replace('/', chr(92))}.\r\n")
         assert ((host.prefix / "drive_c" / folder / program).read_bytes() ==
                 (release / program).read_bytes())
+
+
+# The installer's window (titled with a trailing blank), its message boxes, the header text
+# of its pages and its Next, Install and Close button.
+SETUP_WINDOW = "Vorlek Client Setup "
+SETUP_BOX = "Vorlek Client Setup"
+PAGE_HEADER = "1037"
+NEXT = "1"
+
+
+def type_text(room, text):
+    """Replaces the text of the focused field, keystroke by keystroke."""
+    env = {**os.environ, "DISPLAY": room.display_name}
+    subprocess.run(["xdotool", "key", "ctrl+a"], env=env, check=True, timeout=10)
+    subprocess.run(["xdotool", "type", "--delay", "20", text], env=env, check=True, timeout=30)
+
+
+def test_agent_installer_page_keeps_an_unchanged_list_and_writes_a_typed_one(room_factory,
+                                                                              release):
+    room = room_factory(["station"])
+    station = room["station"]
+    folder = station.prefix / "drive_c" / AGENT_FOLDER
+    folder.mkdir(parents=True)
+    written_by_hand = b"# the desk\r\n198.51.100.5  # front\r\n   198.51.100.6\r\n"
+    (folder / "servers").write_bytes(written_by_hand)
+
+    def install(*typed):
+        """Runs the installer with pages; on the address page types each text in turn and
+        presses Install, closing the box a rejected text brings. Returns the boxes' texts."""
+        setup = station.start(release / "VorlekClient-setup.exe")
+        boxes = []
+        assert station.probe("click", SETUP_WINDOW, NEXT).returncode == 0
+        assert roomlib.wait_until(
+            lambda: station.probe("get-text", SETUP_WINDOW, PAGE_HEADER).stdout
+            == "Vorlek Server address\n", START_TIMEOUT)
+        for text in typed or [None]:
+            if text is not None:
+                type_text(room, text)
+            assert station.probe("click", SETUP_WINDOW, NEXT).returncode == 0
+            # The box of a rejected text, or, once installed, the note on the missing driver.
+            closed = station.probe("close-box", SETUP_BOX, "15000")
+            boxes.append(roomlib.parse_boxes(closed.stdout.replace("closed ", "", 1))[0][1])
+        # Close is enabled once the installation has finished.
+        assert roomlib.wait_until(
+            lambda: station.probe("state", SETUP_WINDOW, NEXT).stdout.startswith("enabled=1"),
+            START_TIMEOUT)
+        assert station.probe("click", SETUP_WINDOW, NEXT).returncode == 0
+        assert setup.wait(START_TIMEOUT) == 0
+        return boxes
+
+    # Shown as "198.51.100.5,198.51.100.6" and left as it is: the file stays as written.
+    assert install() == [NO_DRIVER_NOTE.rstrip()]
+    assert (folder / "servers").read_bytes() == written_by_hand
+
+    assert install("frontdesk2", "198.51.100.7, 198.51.100.8") == [
+        '"frontdesk2" is neither a dotted address nor a computer name without digits.',
+        NO_DRIVER_NOTE.rstrip()]
+    assert (folder / "servers").read_bytes() == b"198.51.100.7\r\n198.51.100.8\r\n"
+    # Runs with pages show their notes and leave no log.
+    assert not (folder / "setup.log").exists()
