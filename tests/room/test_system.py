@@ -50,19 +50,23 @@ def system_room(room_factory):
 
 
 def start_agent(room, name, servers=True):
-    """VorlekClient.exe on a station; its "servers" names the console unless servers is False."""
+    """VorlekClient.exe on a station; its "servers" names the console, or is the sample of the
+    release folder (comments only) when servers is False."""
     station = room[name]
     if servers:
         station.put_file("servers", f"# the room's console\r\n{room[CONSOLE].address}\r\n")
-    elif station.has_file("servers"):
-        station.path("servers").unlink()
+    else:
+        station.install(room.release("servers"))
     return station.start(room.release("VorlekClient.exe"))
 
 
 def start_console(room, stations=None):
-    """VorlekServer.exe, with a "clients" file of these stations' addresses, or none at all."""
+    """VorlekServer.exe, with a "clients" file of these stations' addresses, or the sample of the
+    release folder (comments only) when stations is None."""
     host = room[CONSOLE]
-    if stations is not None:
+    if stations is None:
+        host.install(room.release("clients"))
+    else:
         host.put_file("clients", "".join(f"{room[n].address}\r\n" for n in stations))
     console = Console(host, host.start(room.release("VorlekServer.exe")))
     assert roomlib.wait_until(
@@ -83,16 +87,15 @@ def counting_row(room, name, pattern):
 def agent_status(room, name):
     """The StatusReport that the agent sends back to the observer's request, as raw bytes. The
     request is repeated while the agent is still starting and does not answer yet."""
+    station = (room[name].address, roomlib.STATION_PORT)
+    room.observer.drain()
     for _ in range(int(START_TIMEOUT)):
-        room.observer.drain()
         room.observer.send(room[name].address, STATUS_REQUEST)
-        answer = room.observer.recv(SETTLE)
-        if answer is not None:
-            break
-    assert answer is not None, f"{name} did not answer"
-    data, sender = answer
-    assert sender == (room[name].address, roomlib.STATION_PORT)
-    return data
+        # A late answer of another station to an earlier request is passed over.
+        answers = [data for data, sender in room.observer.recv_all(SETTLE) if sender == station]
+        if answers:
+            return answers[0]
+    pytest.fail(f"{name} did not answer")
 
 
 def seconds_of(report):
@@ -285,26 +288,48 @@ def test_stations_and_console_find_each_other_by_broadcast(system_room):
     early = [start_agent(room, name) for name in ("alpha", "bravo")]
     for name in ("alpha", "bravo"):
         assert agent_status(room, name) == AVAILABLE
-    assert not room[CONSOLE].has_file("clients")
 
-    # The console without "clients" asks by broadcast and keeps whoever answered.
+    # The console with the shipped sample "clients", which lists nobody, asks by broadcast and
+    # keeps whoever answered.
     console = start_console(room)
     wait_for_rows(console, [row(room, "alpha", " -- state AVAILABLE"),
                             row(room, "bravo", " -- state AVAILABLE")])
 
-    # An agent without "servers" says hello by broadcast; the console registers it, asks it
-    # for its status and shows its answer.
+    # An agent with the shipped sample "servers" says hello by broadcast; the console registers
+    # it, asks it for its status and shows its answer.
     late = start_agent(room, "charlie", servers=False)
     rows = wait_for_rows(console, [row(room, "alpha", " -- state AVAILABLE"),
                                    row(room, "bravo", " -- state AVAILABLE"),
                                    row(room, "charlie", " -- state AVAILABLE")])
 
     # Commands reach it, and its direct answers are all the console needs.
-    select_rows(console, index_of(rows, row(room, "charlie")))
+    charlie = index_of(rows, row(room, "charlie"))
+    select_rows(console, charlie)
     console.click(ADD_1_MINUTE)
+    wait_for_rows(console, [row(room, "alpha", " -- state AVAILABLE"),
+                            row(room, "bravo", " -- state AVAILABLE"),
+                            counting_row(room, "charlie", r"00:(00:5\d|01:00)")])
+    select_rows(console, charlie)
     console.click(ADD_10_SECONDS)
     wait_for_rows(console, [row(room, "alpha", " -- state AVAILABLE"),
                             row(room, "bravo", " -- state AVAILABLE"),
                             counting_row(room, "charlie", r"00:01:0\d")])
     assert 65 <= seconds_of(agent_status(room, "charlie")) <= 70
     assert all(agent.running for agent in early + [late])
+
+
+def test_release_folder_holds_the_programs_the_picture_the_samples_and_the_guides(windows_build):
+    release = windows_build / "release"
+    expected = {"VorlekServer.exe", "VorlekClient.exe", "BLOCKED.BMP", "clients", "servers",
+                "operator-guide.txt", "installing.txt", "VorlekServer-setup.exe",
+                "VorlekClient-setup.exe"}
+    assert {path.name for path in release.iterdir()} == expected
+    for name in ["clients", "servers", "operator-guide.txt", "installing.txt"]:
+        text = (release / name).read_bytes()
+        assert text.endswith(b"\r\n") and b"\n" not in text.replace(b"\r\n", b""), name
+        assert text.isascii(), name
+    # The samples explain themselves and list nobody: every line is blank or a comment.
+    for name in ["clients", "servers"]:
+        lines = (release / name).read_bytes().split(b"\r\n")
+        assert all(line == b"" or line.lstrip().startswith(b"#") for line in lines), name
+        assert any(b"digit" in line for line in lines), name
