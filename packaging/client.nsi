@@ -178,19 +178,17 @@ Function ServersPageLeave
     ${EndIf}
 FunctionEnd
 
-; Ends every running agent; $AgentWasRunning is 1 when one ran.
+; Ends every running agent; $AgentWasRunning is 1 when one was ended, and only then is the agent
+; started again afterwards.
 Function StopAgent
-    StrCpy $AgentWasRunning 0
-    FindWindow $0 "VorlekClientWndClass"
-    ${If} $0 != 0
-        StrCpy $AgentWasRunning 1
-    ${EndIf}
     DetailPrint "Stopping ${PROGRAM}"
     nsExec::ExecToStack `"$SYSDIR\taskkill.exe" /F /IM ${PROGRAM}`
     Pop $0
     Pop $1
     ${If} $0 == 0
         StrCpy $AgentWasRunning 1
+    ${Else}
+        StrCpy $AgentWasRunning 0
     ${EndIf}
 FunctionEnd
 
