@@ -29,7 +29,7 @@ MAIN_TITLE = "Vorlek server"
 INFORMATION = "Vorlek Information"
 STATION_LIST = 1006
 ADD_30_MINUTES, ADD_1_HOUR = 1031, 1032
-PAUSE = 1013
+PAUSE, FREE = 1013, 1019
 DEATH_TIMER, UPDATE = 1008, 1016
 
 # The stand-in input-lock driver of the tests: the agent does not start without a device.
@@ -209,6 +209,15 @@ def play(room, shots):
     show_rows(operator.wait_rows(lambda rows: any(
         r.startswith("alpha (") and r.endswith("state BLOCKED") for r in rows), "alpha BLOCKED"))
     screenshot(room, shots / "console-after-lock.png", operator.window_rectangle(MAIN_TITLE))
+
+    # On the user's own display the lock window would cover the whole screen.
+    say("the operator frees alpha: its lock picture goes")
+    rows = operator.wait_rows(lambda rows: True, "its rows")
+    operator.select(index_of(rows, "alpha"))
+    operator.click(FREE)
+    show_rows(operator.wait_rows(lambda rows: any(
+        r.startswith("alpha (") and r.endswith("state AVAILABLE") for r in rows),
+        "alpha AVAILABLE"))
 
 
 def main():

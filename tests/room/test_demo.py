@@ -76,8 +76,11 @@ def test_self_ending_demo_plays_the_script_saves_screenshots_and_cleans_up(demo_
     assert shown[3:6] == ["alpha ( 198.51.100.12 ) -- state AVAILABLE",
                           "bravo ( 198.51.100.13 ) -- state AVAILABLE",
                           "charlie ( 198.51.100.14 ) -- state AVAILABLE"]
-    final = shown[-3:]
-    assert final[0] == "alpha ( 198.51.100.12 ) -- state BLOCKED"
+    locked, final = shown[-6:-3], shown[-3:]
+    assert locked[0] == "alpha ( 198.51.100.12 ) -- state BLOCKED"
+    # A paused station's row stands still.
+    assert locked[1] == final[1], (locked, final)
+    assert final[0] == "alpha ( 198.51.100.12 ) -- state AVAILABLE"
     assert re.fullmatch(r"bravo \( 198\.51\.100\.13 \) -- state PAUSED, remains 00:59:[45]\d",
                         final[1]), final
     assert re.fullmatch(r"charlie \( 198\.51\.100\.14 \) -- state NORMAL, remains 01:29:\d\d",
