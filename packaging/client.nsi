@@ -291,6 +291,8 @@ Section "Uninstall"
         Abort
     ${EndIf}
     Delete "${STARTUP_SHORTCUT}"
+    ; The log of earlier runs goes; what this run cannot do is logged anew.
+    Delete "$INSTDIR\${SETUP_LOG}"
     Call un.RemoveFirewallRule
     !insertmacro RemoveUninstallEntry
     ; "servers" and "BLOCKED.BMP" are the operator's settings of this station and stay, so a

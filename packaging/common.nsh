@@ -102,25 +102,43 @@ VIFileVersion "${VERSION}.0"
 !insertmacro VORLEK_NETSH_FUNCTION "un."
 
 ; The inbound rule of the program: its datagrams all arrive at UDP port 10001. A rule of the same
-; name from an earlier installation is deleted first, so an upgrade leaves exactly one.
+; name from an earlier installation is deleted first, so an upgrade leaves exactly one. Windows XP
+; has no "advfirewall": there the program is allowed through its firewall instead.
+!define ADD_RULE `advfirewall firewall add rule name="${PRODUCT}" dir=in action=allow program="$INSTDIR\${PROGRAM}" protocol=UDP localport=${STATION_PORT} enable=yes profile=any`
+!define DELETE_RULE `advfirewall firewall delete rule name="${PRODUCT}"`
+!define ALLOW_PROGRAM_XP `firewall add allowedprogram program="$INSTDIR\${PROGRAM}" name="${PRODUCT}" mode=ENABLE profile=ALL`
+!define DELETE_PROGRAM_XP `firewall delete allowedprogram program="$INSTDIR\${PROGRAM}" profile=ALL`
+
 Function AddFirewallRule
-    Push `advfirewall firewall delete rule name="${PRODUCT}"`
+    Push `${DELETE_RULE}`
     Call Netsh
-    Push `advfirewall firewall add rule name="${PRODUCT}" dir=in action=allow program="$INSTDIR\${PROGRAM}" protocol=UDP localport=${STATION_PORT} enable=yes profile=any`
+    Push `${ADD_RULE}`
     Call Netsh
     ${If} $0 != 0
-        StrCpy $2 "The firewall rule for ${PRODUCT} could not be added (netsh ended with $0: $1).$\r$\n${PRODUCT} is installed, but its datagrams may be dropped: allow inbound UDP port ${STATION_PORT} for $INSTDIR\${PROGRAM} by hand."
-        !insertmacro Report $2
-        SetErrorLevel ${EXIT_NO_FIREWALL_RULE}
+        StrCpy $3 $0
+        StrCpy $4 $1
+        Push `${ALLOW_PROGRAM_XP}`
+        Call Netsh
+        ${If} $0 != 0
+            StrCpy $2 "The firewall rule for ${PRODUCT} could not be added (netsh ended with $3: $4).$\r$\n${PRODUCT} is installed, but its datagrams may be dropped: allow inbound UDP port ${STATION_PORT} for $INSTDIR\${PROGRAM} by hand."
+            !insertmacro Report $2
+            SetErrorLevel ${EXIT_NO_FIREWALL_RULE}
+        ${EndIf}
     ${EndIf}
 FunctionEnd
 
 Function un.RemoveFirewallRule
-    Push `advfirewall firewall delete rule name="${PRODUCT}"`
+    Push `${DELETE_RULE}`
     Call un.Netsh
     ${If} $0 != 0
-        StrCpy $2 "The firewall rule for ${PRODUCT} could not be removed (netsh ended with $0: $1). Remove the rule $\"${PRODUCT}$\" by hand."
-        !insertmacro UnReport $2
+        StrCpy $3 $0
+        StrCpy $4 $1
+        Push `${DELETE_PROGRAM_XP}`
+        Call un.Netsh
+        ${If} $0 != 0
+            StrCpy $2 "The firewall rule for ${PRODUCT} could not be removed (netsh ended with $3: $4). Remove the rule $\"${PRODUCT}$\" by hand."
+            !insertmacro UnReport $2
+        ${EndIf}
     ${EndIf}
 FunctionEnd
 
@@ -167,5 +185,4 @@ FunctionEnd
 !macro RemoveUninstallEntry
     DeleteRegKey HKLM "${UNINSTALL_KEY}"
     Delete "$INSTDIR\${UNINSTALLER}"
-    Delete "$INSTDIR\${SETUP_LOG}"
 !macroend

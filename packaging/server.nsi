@@ -71,6 +71,8 @@ Section "Uninstall"
         Abort
     ${EndIf}
     Delete "${SHORTCUT}"
+    ; The log of earlier runs goes; what this run cannot do is logged anew.
+    Delete "$INSTDIR\${SETUP_LOG}"
     Call un.RemoveFirewallRule
     !insertmacro RemoveUninstallEntry
     ; The operator's "clients" (and the editor's "newclients") stay; so does the folder then.

@@ -357,16 +357,39 @@ def test_a_failing_firewall_command_is_reported_and_the_programs_stay_installed(
             (room["station"], "VorlekClient-setup.exe", ["/SERVERS=198.51.100.9"], AGENT_FOLDER,
              "Vorlek Client")]:
         environment = failing_netsh(host)
+        program = installer.replace("-setup", "")
+        windows_folder = folder.replace("/", "\\")
         run = run_setup(host, release / installer, *arguments, environment=environment)
         assert run.exit_code == 3
+        # Where "advfirewall" fails, the installer tries the firewall of Windows XP.
+        assert run.started(NETSH) == [
+            NETSH + f'advfirewall firewall delete rule name="{rule}"',
+            NETSH + f'advfirewall firewall add rule name="{rule}" dir=in action=allow '
+            f'program="C:\\{windows_folder}\\{program}" protocol=UDP localport=10001 '
+            'enable=yes profile=any',
+            NETSH + f'firewall add allowedprogram program="C:\\{windows_folder}\\{program}" '
+            f'name="{rule}" mode=ENABLE profile=ALL']
         log = setup_log(host.prefix / "drive_c" / folder)
-        program = installer.replace("-setup", "")
         assert f"The firewall rule for {rule} could not be added (netsh ended with 2: " in log
         assert (f"{rule} is installed, but its datagrams may be dropped: allow inbound UDP port "
-                f"10001 for C:\\{folder.replace('/', chr(92))}\\{program} by hand.\r\n") in log
-        assert log.endswith(f"{rule} 1.0.0 installed in C:\\{folder.replace('/', chr(92))}.\r\n")
+                f"10001 for C:\\{windows_folder}\\{program} by hand.\r\n") in log
+        assert log.endswith(f"{rule} 1.0.0 installed in C:\\{windows_folder}.\r\n")
         assert ((host.prefix / "drive_c" / folder / program).read_bytes() ==
                 (release / program).read_bytes())
+
+        # The uninstaller says so too, in a log of its own.
+        uninstall = run_setup(
+            host, f"C:\\{windows_folder}\\Uninstall.exe", environment=environment,
+            wait_for=lambda: not (host.prefix / "drive_c" / folder / "Uninstall.exe").exists())
+        assert uninstall.started(NETSH) == [
+            NETSH + f'advfirewall firewall delete rule name="{rule}"',
+            NETSH + f'firewall delete allowedprogram program="C:\\{windows_folder}\\{program}" '
+            'profile=ALL']
+        log = setup_log(host.prefix / "drive_c" / folder)
+        assert log.startswith(f"The firewall rule for {rule} could not be removed (netsh ended "
+                              "with 2: ")
+        assert log.endswith(f'). Remove the rule "{rule}" by hand.\r\n')
+        assert not (host.prefix / "drive_c" / folder / program).exists()
 
 
 # The installer's window (titled with a trailing blank), its message boxes, the header text
