@@ -9,7 +9,7 @@ import time
 import pytest
 
 import room as roomlib
-from test_agent import LOCK_REQUEST, UNLOCK_REQUEST, device_log, install_driver
+from test_agent import LOCK_REQUEST, UNLOCK_REQUEST, device_log, install_driver, pixel
 from test_console_support import INFORMATION, MAIN_TITLE, Console, shot_folder
 
 CONSOLE = "frontdesk"
@@ -91,10 +91,12 @@ def agent_status(room, name):
     room.observer.drain()
     for _ in range(int(START_TIMEOUT)):
         room.observer.send(room[name].address, STATUS_REQUEST)
-        # A late answer of another station to an earlier request is passed over.
-        answers = [data for data, sender in room.observer.recv_all(SETTLE) if sender == station]
-        if answers:
-            return answers[0]
+        deadline = time.monotonic() + SETTLE
+        while (left := deadline - time.monotonic()) > 0:
+            answer = room.observer.recv(left)
+            # A late answer of another station to an earlier request is passed over.
+            if answer is not None and answer[1] == station:
+                return answer[0]
     pytest.fail(f"{name} did not answer")
 
 
@@ -168,7 +170,8 @@ def test_added_hour_runs_out_locks_and_the_operators_commands_reach_both_sides(s
     assert all(3590 <= seconds <= 3600 for seconds in first.values()), first
     time.sleep(2 * SETTLE + 0.5)
     later = {name: seconds_of(agent_status(room, name)) for name in ("alpha", "bravo")}
-    assert all(first[name] - 4 <= later[name] <= first[name] - 2 for name in later), (first,
+    # Both go on counting, a second a tick (a busy machine may delay a tick).
+    assert all(first[name] - 4 <= later[name] <= first[name] - 1 for name in later), (first,
                                                                                       later)
     shown = [remaining_in(text) for text in console.row_texts()]
     assert all(3590 - 4 <= seconds <= 3600 - 2 for seconds in shown), shown
@@ -184,7 +187,11 @@ def test_added_hour_runs_out_locks_and_the_operators_commands_reach_both_sides(s
     assert agent_status(room, "alpha") == BLOCKED
     windows = room["alpha"].probe("windows").stdout.splitlines()
     assert "VorlekClientWndClass\tVorlek Client\t0,0,1024,768" in windows
-    room.screenshot(shot_folder(windows_build) / "system-alpha-locked.png")
+    shot = shot_folder(windows_build) / "system-alpha-locked.png"
+    room.screenshot(shot)
+    # The padlock of the default picture, stretched over the whole screen.
+    red, green, blue = pixel(shot, 450, 250)
+    assert red > 180 and green < 120 and blue < 100, (red, green, blue)
     assert console.close_box(INFORMATION) is not None
     rows = wait_for_rows(console, [row(room, "alpha", " -- state BLOCKED"),
                                    counting_row(room, "bravo", r"00:5\d:\d\d")])
