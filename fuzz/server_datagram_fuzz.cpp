@@ -127,7 +127,9 @@ public:
         std::map<Ipv4, int> records;
         for (const StationRecord& r : server_.stations()) {
             ++records[r.address];
-            FUZZ_CHECK(server_.FindRow(r.address) >= 0);
+        }
+        for (const auto& [address, count] : records) {
+            FUZZ_CHECK(server_.FindRow(address) >= 0);
         }
         std::map<Ipv4, int> rows;
         for (const auto& row : c_.rows.rows) {
@@ -140,11 +142,13 @@ public:
         const std::size_t listed = server_.addresses().Addresses().size();
         FUZZ_CHECK(listed >= listedBefore_);
         listedBefore_ = listed;
-        for (const fuzz::Packet& sent : c_.network.sent) {
+        for (; checkedSends_ < c_.network.sent.size(); ++checkedSends_) {
+            const fuzz::Packet& sent = c_.network.sent[checkedSends_];
             FUZZ_CHECK((sent.bytes.size() == 1 && sent.bytes[0] == 4) ||
                        (sent.bytes.size() == 5 && sent.bytes[0] == 3));
         }
-        for (const fuzz::ShownBox& box : c_.boxes.shown) {
+        for (; checkedBoxes_ < c_.boxes.shown.size(); ++checkedBoxes_) {
+            const fuzz::ShownBox& box = c_.boxes.shown[checkedBoxes_];
             FUZZ_CHECK(box.caption == "Vorlek Information" && box.icon == BoxIcon::Information);
             FUZZ_CHECK(box.text.size() <= kRowTextLimit);
         }
@@ -270,6 +274,8 @@ private:
     Server& server_;
     int nestedPending_ = 0;
     std::size_t listedBefore_ = 0;
+    std::size_t checkedSends_ = 0;
+    std::size_t checkedBoxes_ = 0;
 };
 
 // Runs the discovery over the scripted answers; the clock moves on whenever nothing is waiting.
