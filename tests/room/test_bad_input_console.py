@@ -18,6 +18,10 @@ HOSTS = [SERVER, LISTED, NEWCOMER, STRANGER]
 BLOCKED = b"\x04\x03\x00\x00\x80"
 NORMAL_90 = b"\x04\x5a\x00\x00\x00"
 MEGABYTES_10 = 10 * 1024 * 1024
+EDITOR = "Edit Clients List"
+EDITOR_LIST = 1054
+EDITOR_SAVE = 1057
+EDIT_CLIENT_LIST = 40017
 
 
 @pytest.fixture
@@ -170,3 +174,31 @@ def test_empty_clients_file_finds_the_station_by_broadcast(console_room):
     console = listed_station_shows_available(room, "")
     newcomer_is_answered_and_listed(room, console)
     assert notices(console) == []
+
+
+def editor_rows(console):
+    result = console.probe("rows", EDITOR, EDITOR_LIST, check=False)
+    return [text for text, _ in roomlib.parse_rows(result.stdout)] if result.returncode == 0 else None
+
+
+def test_the_editor_takes_words_up_to_a_nul_and_keeps_broken_comments_whole(console_room):
+    room = console_room
+    address = room[LISTED].address.encode()
+    long_word = b"z" * 100_000
+    clients = (b"# room\x00 one\r\n#\xff\xfe\r\n\r\n" + long_word + b"\r\n" + b"pc1\x00junk\r\n"
+               + b"\x00pc2\r\n" + address + b"\r\n" + b"# late\r\n" * (MEGABYTES_10 // 8))
+    console = start_console(room, clients)
+    console.command(EDIT_CLIENT_LIST)
+    expected = [address.decode(), "pc1", long_word.decode()]
+    assert roomlib.wait_until(lambda: editor_rows(console) == expected, START_TIMEOUT), (
+        [row[:40] for row in editor_rows(console) or []])
+
+    # The leading comments are copied byte for byte, NULs and all; the comments after the first
+    # entry and the line that is blank up to its NUL are not kept.
+    console.click(EDITOR_SAVE, title=EDITOR)
+    saved = (b"# room\x00 one\r\n#\xff\xfe\r\n" + b"\r\n" + address + b"\r\npc1\r\n"
+             + long_word)
+    server = room[SERVER]
+    assert roomlib.wait_until(lambda: server.read_file("clients") == saved, 10), (
+        server.read_file("clients")[:200])
+    assert console.process.running
