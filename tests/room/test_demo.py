@@ -50,6 +50,16 @@ def assert_nothing_left(room_id, xvfb):
     assert roomlib.process_start_time(xvfb) is None or roomlib.is_zombie(xvfb)
 
 
+def end_demo(process):
+    """A demo still running after a failed wait is asked to clean up first, then killed."""
+    if process.poll() is None:
+        process.send_signal(signal.SIGTERM)
+        try:
+            process.communicate(timeout=60)
+        except subprocess.TimeoutExpired:
+            roomlib.kill_pids([process.pid])
+
+
 @pytest.fixture
 def demo_root(room_display):
     """Root and a machine with the Wine template; the demo brings its own display."""
@@ -60,12 +70,16 @@ def test_self_ending_demo_plays_the_script_saves_screenshots_and_cleans_up(demo_
                                                                           windows_build,
                                                                           tmp_path):
     shots = tmp_path / "shots"
-    result = subprocess.run(
+    process = subprocess.Popen(
         ["bash", "scripts/demo.sh", "--exit-after-script", "--shots", str(shots)],
-        cwd=REPOSITORY, env=demo_environment(windows_build), capture_output=True,
-        timeout=DEMO_TIMEOUT)
-    output = result.stdout.decode(errors="replace")
-    assert result.returncode == 0, output + result.stderr.decode(errors="replace")
+        cwd=REPOSITORY, env=demo_environment(windows_build), stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE)
+    try:
+        stdout, stderr = process.communicate(timeout=DEMO_TIMEOUT)
+    finally:
+        end_demo(process)
+    output = stdout.decode(errors="replace")
+    assert process.returncode == 0, output + stderr.decode(errors="replace")
 
     lines = output.splitlines()
     rows_at = [i for i, line in enumerate(lines) if line.startswith("        ")]
@@ -118,8 +132,7 @@ def test_interrupted_demo_removes_what_it_made(demo_root, windows_build, tmp_pat
         process.send_signal(signal.SIGTERM)
         rest, _ = process.communicate(timeout=60)
     finally:
-        if process.poll() is None:
-            roomlib.kill_pids([process.pid])
+        end_demo(process)
     text = (output + rest).decode(errors="replace")
     assert process.returncode == 0, text
     assert text.splitlines()[-2:] == ["demo: interrupted; ending", "demo: room removed"]
