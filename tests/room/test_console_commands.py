@@ -171,6 +171,11 @@ def test_silent_stations_go_off_and_come_back_on(console_room):
     assert console.wait_box(INFORMATION, timeout=25) == notice
     declared = time.clock_gettime_ns(time.CLOCK_REALTIME)
     assert 13 <= (declared - asked) / 1e9 <= 19
+    # While the notice is open, datagrams are still handled; the OFF row waits for the box.
+    host1.report = b"\x04\x10\x0e\x00\x20"
+    host1.send(host1.report, server)
+    expected[1] = row(room, "vlhost1", " -- state PAUSED, remains 01:00:00")
+    assert console.wait_rows(lambda rows: rows == expected, timeout=5) == expected
     assert console.close_box(INFORMATION) == notice
     expected[2] = row(room, "vlhost2", " -- state OFF")
     assert console.wait_rows(lambda rows: rows == expected, timeout=5) == expected
