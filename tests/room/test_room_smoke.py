@@ -2,6 +2,7 @@
 Winsock layer) in hosts of a room, checked with raw datagrams written as byte literals."""
 
 import os
+import select
 import socket
 import struct
 import subprocess
@@ -19,7 +20,7 @@ START = 10
 
 
 @pytest.fixture
-def smoke_room(room_factory, windows_build):
+def smoke_room(room_factory):
     room = room_factory(["alpha", "beta", "gamma", ("delta", 14)], unnamed=["delta"])
     for host in room.hosts:
         host.install(room.testbin("VorlekProbe.exe"))
@@ -143,6 +144,7 @@ def test_endpoint_reports_a_bind_failure_in_a_box_without_caption(smoke_room):
                       beta.address]),
         stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=beta.environment())
     try:
+        assert select.select([holder.stdout], [], [], START)[0], "the holder did not start"
         assert holder.stdout.readline() == b"held\n"
         endpoint = beta.start("VorlekProbe.exe", "endpoint")
 
