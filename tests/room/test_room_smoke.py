@@ -74,9 +74,12 @@ def test_broadcast_status_request_reaches_every_other_host_and_no_other_room(
     neighbour_ports = [host.peer() for host in neighbour.hosts]
     assert all(in_namespace(r.pid, h.namespace) for r, h in zip(receivers, (beta, gamma)))
 
-    sender = alpha.probe("endpoint", "broadcast-status-request")
+    sender = alpha.probe("endpoint", "broadcast-status-request", "receive", 5000)
 
-    assert sender.stdout == "bound 198.51.100.11:10001 alpha\nsent 255.255.255.255:10001 04\n"
+    # The sender hears its own broadcast too: owners tell it apart by their own address.
+    assert sender.stdout == ("bound 198.51.100.11:10001 alpha\n"
+                             "sent 255.255.255.255:10001 04\n"
+                             "received 198.51.100.11:10001 04\n")
     for receiver, host in zip(receivers, (beta, gamma)):
         assert finished(receiver) == (f"bound {host.address}:10001 {host.name}\n"
                                       "received 198.51.100.11:10001 04\n")
@@ -89,12 +92,13 @@ def test_reverse_look_up_gives_names_of_named_hosts_only(smoke_room):
     beta, delta = smoke_room["beta"], smoke_room["delta"]
 
     result = beta.probe("endpoint", "look-up", "198.51.100.11", "look-up", "198.51.100.14",
-                        "look-up-name", "gamma")
+                        "look-up-name", "gamma", "look-up-name", "delta")
 
     assert result.stdout == ("bound 198.51.100.12:10001 beta\n"
                              "name 198.51.100.11 alpha\n"
                              "no name 198.51.100.14\n"
-                             "address gamma 198.51.100.13\n")
+                             "address gamma 198.51.100.13\n"
+                             "no address delta\n")
     assert result.returncode == 1
     # A host missing from every hosts file still finds its own address by its own name.
     unnamed = delta.probe("endpoint", "look-up-name", "delta")
