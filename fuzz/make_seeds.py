@@ -178,6 +178,13 @@ SERVER = {
     + operator(6, b"\x00")
     + operator(7, b"\x18")
     + second(1) * 8,
+    "options-extreme-values": b"\x0b"
+    + operator(5, b"\x80" + word(0x80000000))
+    + operator(6, b"\xff" + word(0xFFFFFFFF))
+    + second(1) * 4
+    + operator(5, b"\x81" + word(0xFFFFFFFF))
+    + second(1) * 4,
+    "nothing-waiting": b"\x01" + bytes([30 << 3 | 6, 31 << 3 | 6]) + report(0, 60) + bytes([30 << 3 | 6]),
     "clock-set-back": b"\x01" + report(0, 100) + bytes([31 << 3 | 3]) + second(2),
     "short-long-and-foreign": b"\x01"
     + bytes([0 << 3 | 6, 1 << 3 | 6, 2 << 3 | 6, 3 << 3 | 6, 4 << 3 | 6])

@@ -13,8 +13,10 @@
 //   3  the one-second timer after arg % 4 seconds (arg 31: the clock is set back 10 seconds)
 //   4  the next message box runs the following arg % 4 + 1 records in its nested loop
 //   5  the operator, by arg % 8: select row U8 and query it, set time U32, add U16 seconds,
-//      query the selection, reselect, check period U8 % 4, reply timeout U8 % 4, flip flag bits
-//   6  a datagram of arg % 5 bytes (0 to 4) from the input, from the first station
+//      query the selection, reselect, check period, reply timeout (a byte below 128 gives 0 to
+//      3 seconds, otherwise a U32 follows), flip flag bits U8
+//   6  a datagram of arg % 5 bytes (0 to 4) from the input, from the first station; for arg 30
+//      and 31 a read notification that finds nothing waiting
 //   7  a datagram of 508 + arg bytes from the first station, around the 512-byte receive
 //      buffer: its first 5 bytes from the input, the rest 0
 // Discovery: a byte's value % 64 of answers, each a U16 sender (10.0.hi.lo, or the console
@@ -197,6 +199,13 @@ private:
         return bytes;
     }
 
+    // An option value: a byte below 128 gives 0 to 3 seconds, otherwise any 32-bit value
+    // (negative periods included).
+    std::uint32_t Seconds() {
+        const std::uint8_t choice = in_.Byte();
+        return choice < 128 ? choice % 4u : in_.U32();
+    }
+
     void Operator(unsigned variant) {
         switch (variant % 8) {
             case 0: {
@@ -220,10 +229,10 @@ private:
                 server_.Reselect();
                 break;
             case 5:
-                server_.setCheckPeriod(in_.Byte() % 4);
+                server_.setCheckPeriod(Seconds());
                 break;
             case 6:
-                server_.setReplyTimeout(in_.Byte() % 4);
+                server_.setReplyTimeout(Seconds());
                 break;
             default:
                 server_.setFlags(server_.flags() ^ (in_.Byte() & 0x3Cu));
@@ -257,7 +266,14 @@ private:
                 Operator(arg);
                 break;
             case 6:
-                Deliver(SenderOf(0), Fill(arg % 5));
+                if (arg >= 30) {
+                    // A read notification that finds nothing waiting.
+                    const Observed before = Observe(server_, c_);
+                    server_.HandleDatagram();
+                    FUZZ_CHECK(Observe(server_, c_) == before);
+                } else {
+                    Deliver(SenderOf(0), Fill(arg % 5));
+                }
                 break;
             default: {
                 std::vector<std::uint8_t> bytes = Fill(5);
