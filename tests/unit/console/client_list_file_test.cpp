@@ -152,8 +152,12 @@ TEST_F(ClientListFile, AFailedSaveLeavesClientsAsItWasAndRemovesNewclients) {
     EXPECT_THAT(files.removed, IsEmpty());
     files.failCreate = false;
 
+    // On a full disk a short file fails only when it is closed, a long one already in a write.
     files.failWrites = true;
     EXPECT_FALSE(SaveClientList({"pc9"}, files));
+    EXPECT_EQ(FileBytes(kClientListFile), original);
+    EXPECT_EQ(FileBytes(kNewClientListFile), std::nullopt);
+    EXPECT_FALSE(SaveClientList(std::vector<std::string>(5000, "198.51.100.200"), files));
     EXPECT_EQ(FileBytes(kClientListFile), original);
     EXPECT_EQ(FileBytes(kNewClientListFile), std::nullopt);
     files.failWrites = false;
