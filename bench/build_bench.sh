@@ -1,0 +1,27 @@
+#!/bin/sh
+# Builds the benchmark VorlekServer.exe and VorlekClient.exe of a source tree into a build folder:
+# the programs of the windows preset, with the engine's one-second work, datagram handling and
+# discovery wrapped by tick_timer.cpp at link time (ld --wrap), so that any commit can be measured
+# without changing its sources.
+#   bench/build_bench.sh SOURCE_TREE BUILD_FOLDER
+set -eu
+source_tree=$(realpath "$1")
+build=$(realpath -m "$2")
+bench=$(dirname "$(realpath "$0")")
+
+mkdir -p "$build/bench-probe"
+i686-w64-mingw32-g++ -std=c++20 -O2 -Wall -Wextra -Werror -D_WIN32_WINNT=0x0602 \
+    -c "$bench/tick_timer.cpp" -o "$build/bench-probe/tick_timer.o"
+rm -f "$build/bench-probe/libvorlek_bench_probe.a"
+i686-w64-mingw32-ar rcs "$build/bench-probe/libvorlek_bench_probe.a" "$build/bench-probe/tick_timer.o"
+
+wrap=""
+for symbol in _ZN6vorlek6Server11OnTimerTickEv _ZN6vorlek6Server14HandleDatagramEv \
+    _ZN6vorlek6Server8DiscoverEv; do
+    wrap="$wrap -Wl,--wrap=$symbol"
+done
+cd "$source_tree"
+cmake --preset windows -B "$build" -DCMAKE_EXE_LINKER_FLAGS="$wrap" \
+    -DCMAKE_CXX_STANDARD_LIBRARIES="$build/bench-probe/libvorlek_bench_probe.a" >/dev/null
+cmake --build "$build" -j2 --target VorlekServer VorlekClient VorlekProbe vorlek_standin_driver \
+    vorlek_lock_picture

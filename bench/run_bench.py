@@ -1,0 +1,352 @@
+#!/usr/bin/python3
+"""Benchmarks of the real VorlekServer.exe and VorlekClient.exe under Wine, printed as figures.
+
+Two benchmark builds (bench/build_bench.sh) are measured in the same run, on the same machine:
+the build under test and the first implementation. Every figure is printed beside the first
+implementation's, with their ratio. See bench/README.md.
+
+    /usr/bin/python3 bench/run_bench.py --current build/bench-win --baseline build/bench-base-win
+"""
+
+import argparse
+import os
+import re
+import select
+import signal
+import statistics
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+REPOSITORY = Path(__file__).resolve().parents[1]
+sys.path.insert(0, str(REPOSITORY / "tests" / "room"))
+
+import room as roomlib  # noqa: E402
+
+CONSOLE_OCTET = 11
+SIM_OCTET = 12
+# The simulated stations live in the benchmarking range, on the simulator host's interface; the
+# console reaches them through that host.
+SIM_FIRST = "198.18.0.1"
+SIM_NETWORK = "198.18.0.0/15"
+# Stations start counting from 10 hours, so none reaches 0 during a run.
+START_SECONDS = 36000
+DRIVER_FILE = "vorlek_standin.sys"
+DRIVER_SERVICE = "vorlekstandin"
+
+TICK_LINE = re.compile(
+    r"vorlek-bench tick (?P<seconds>[\d.]+) cpu (?P<cpu>[\d.]+) at (?P<at>[\d.]+) "
+    r"handled (?P<handled>\d+) last (?P<last>[\d.]+)")
+DISCOVERY_LINE = re.compile(r"vorlek-bench discovery wall (?P<wall>[\d.]+) cpu (?P<cpu>[\d.]+)")
+
+
+def sim_addresses(count):
+    """The addresses the simulator gives its agents: 198.18.0.1 on, skipping .0 and .255."""
+    addresses = []
+    value = 198 << 24 | 18 << 16 | 1
+    while len(addresses) < count:
+        if value & 0xFF not in (0, 0xFF):
+            addresses.append(".".join(str(value >> s & 0xFF) for s in (24, 16, 8, 0)))
+        value += 1
+    return addresses
+
+
+class Simulator:
+    """vorlek-room-sim running in a host, driven through its stdin."""
+
+    def __init__(self, host, binary, count, *options):
+        args = [binary, "--first", SIM_FIRST, "--count", count, *options]
+        self.process = subprocess.Popen(host.command(args), stdin=subprocess.PIPE,
+                                        stdout=subprocess.PIPE, text=True, bufsize=1,
+                                        env=host.environment(), start_new_session=True)
+        if not self.expect("ready", 60):
+            raise roomlib.RoomError("the room simulator did not start")
+
+    def expect(self, word, timeout):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            ready, _, _ = select.select([self.process.stdout], [], [], 0.5)
+            if ready:
+                line = self.process.stdout.readline()
+                if not line:
+                    return None
+                if line.startswith(word):
+                    return line.split()
+        return None
+
+    def tell(self, line):
+        self.process.stdin.write(line + "\n")
+        self.process.stdin.flush()
+
+    def stats(self):
+        self.tell("stats")
+        words = self.expect("stats", 10)
+        return {words[i]: float(words[i + 1]) for i in range(1, len(words) - 1, 2)}
+
+    def close(self):
+        if self.process.poll() is None:
+            self.tell("quit")
+            try:
+                self.process.wait(5)
+            except subprocess.TimeoutExpired:
+                roomlib.kill_pids([self.process.pid])
+
+
+def receive_buffer_drops(host):
+    """UDP datagrams the host's kernel dropped for a full receive buffer (its namespace)."""
+    lines = host.shell(["cat", "/proc/net/snmp"]).stdout.decode().splitlines()
+    udp = [line.split() for line in lines if line.startswith("Udp:")]
+    return int(udp[1][udp[0].index("RcvbufErrors")])
+
+
+def tick_lines(process):
+    return [{k: float(v) for k, v in m.groupdict().items()}
+            for m in TICK_LINE.finditer(process.stderr)]
+
+
+def make_station_room(session, count, named=True):
+    """A console host and a simulator host holding count station addresses."""
+    room = roomlib.make_room(session.display, session.template, session.tools,
+                             [("console", CONSOLE_OCTET), ("sim", SIM_OCTET)], warm=["console"])
+    session.rooms.append(room)
+    console, sim = room["console"], room["sim"]
+    addresses = sim_addresses(count)
+    batch = "".join(f"address add {a}/32 dev eth0\n" for a in addresses)
+    subprocess.run(["ip", "-n", sim.namespace, "-batch", "-"], input=batch.encode(), check=True)
+    roomlib.run(["ip", "-n", console.namespace, "route", "add", SIM_NETWORK, "via", sim.address])
+    if named:
+        hosts = roomlib.NETNS_ETC_DIR / console.namespace / "hosts"
+        with open(hosts, "a") as file:
+            file.writelines(f"{a}\tstation{i + 1:04d}\n" for i, a in enumerate(addresses))
+    return room, addresses
+
+
+def wait_for_ticks(process, count, timeout):
+    roomlib.wait_until(lambda: len(tick_lines(process)) >= count or not process.running,
+                       timeout, interval=0.2)
+    return tick_lines(process)
+
+
+def bench_console(session, build, count, ticks):
+    """One console with count counting stations: the start-up burst, then some ticks."""
+    room, addresses = make_station_room(session, count)
+    console, sim_host = room["console"], room["sim"]
+    console.put_file("clients", "".join(f"{a}\r\n" for a in addresses))
+    sim = Simulator(sim_host, session.simulator, count, "--server", console.address,
+                    "--start-seconds", START_SECONDS)
+    try:
+        drops_before = receive_buffer_drops(console)
+        program = console.start(Path(build) / "release" / "VorlekServer.exe")
+        # The first tick adds every station's OFF row and checks them all: every agent answers
+        # at once. The burst is over when no datagram has been handled for three seconds.
+        wait_for_ticks(program, 1, 120)
+        roomlib.wait_until(lambda: burst_settled(program), 240, interval=0.5)
+        sim_stats = sim.stats()
+        burst_drops = receive_buffer_drops(console) - drops_before
+        handled = [t for t in tick_lines(program) if t["handled"] > 0]
+        burst_end = max((t["last"] for t in handled), default=0.0)
+        burst = {
+            "time": burst_end - sim_stats["first"] if burst_end else float("nan"),
+            "lost": burst_drops,
+            "answers": sim_stats["answers"],
+        }
+        # Rows of lost answers stay OFF: every agent reports again, paced, until a round loses
+        # nothing, so that every station counts during the measured ticks.
+        for _ in range(5):
+            before = receive_buffer_drops(console)
+            sim.tell("report 150")
+            sim.expect("reported", 120)
+            roomlib.wait_until(lambda: burst_settled(program), 240, interval=0.5)
+            if receive_buffer_drops(console) == before:
+                break
+        start = len(tick_lines(program))
+        measured = wait_for_ticks(program, start + ticks, ticks * 60)[start:start + ticks]
+        seconds = [t["seconds"] for t in measured]
+        cpu = [t["cpu"] for t in measured]
+        return {
+            "tick": statistics.median(seconds) if seconds else float("nan"),
+            "tick_cpu": statistics.median(cpu) if cpu else float("nan"),
+            "tick_max": max(seconds, default=float("nan")),
+            "ticks": len(seconds),
+            "burst": burst,
+        }
+    finally:
+        sim.close()
+        room.close()
+        session.rooms.remove(room)
+
+
+def burst_settled(program):
+    """True when the console has handled no datagram in the last three ticks."""
+    ticks = tick_lines(program)
+    return len(ticks) >= 4 and all(t["handled"] == 0 for t in ticks[-3:])
+
+
+def bench_discovery(session, build, count):
+    """Start-up without "clients" while count stations answer the discovery's broadcast."""
+    room, _ = make_station_room(session, count, named=False)
+    console, sim_host = room["console"], room["sim"]
+    sim = Simulator(sim_host, session.simulator, count, "--server", console.address,
+                    "--broadcast")
+    try:
+        program = console.start(Path(build) / "release" / "VorlekServer.exe")
+        roomlib.wait_until(lambda: DISCOVERY_LINE.search(program.stderr) or not program.running,
+                           30, interval=0.2)
+        found = DISCOVERY_LINE.search(program.stderr)
+        return float(found["cpu"]) if found else float("nan")
+    finally:
+        sim.close()
+        room.close()
+        session.rooms.remove(room)
+
+
+def process_cpu_and_rss(pid):
+    """CPU seconds (user + system) and resident kilobytes of the Linux process of a Wine
+    program."""
+    fields = Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
+    ticks = os.sysconf("SC_CLK_TCK")
+    cpu = (int(fields[11]) + int(fields[12])) / ticks
+    status = Path(f"/proc/{pid}/status").read_text()
+    rss = int(re.search(r"VmRSS:\s+(\d+)", status)[1])
+    return cpu, rss
+
+
+def wine_program_pid(host, exe):
+    """The pid of the Linux process that runs exe in the host (its name is the exe's)."""
+    for pid in roomlib.namespace_pids(host.namespace):
+        try:
+            if Path(f"/proc/{pid}/comm").read_text().strip() == exe[:15]:
+                return pid
+        except OSError:
+            continue
+    return None
+
+
+def bench_agent(session, build, seconds):
+    """VorlekClient.exe idle, then counting: CPU seconds per hour and resident memory."""
+    room = roomlib.make_room(session.display, session.template, session.tools,
+                             ["agent", "server"], warm=["agent"])
+    session.rooms.append(room)
+    try:
+        agent, server = room["agent"], room["server"]
+        target = agent.prefix / "drive_c" / "windows" / "system32" / "drivers" / DRIVER_FILE
+        target.write_bytes(Path(session.tools, "testbin", DRIVER_FILE).read_bytes())
+        agent.wine("sc", "create", DRIVER_SERVICE, "type=", "kernel", "start=", "demand",
+                   "binPath=", f"C:\\windows\\system32\\drivers\\{DRIVER_FILE}", check=True)
+        agent.wine("sc", "start", DRIVER_SERVICE, check=True)
+        port = server.peer()
+        agent.put_file("servers", f"{server.address}\r\n")
+        program = agent.start(Path(build) / "release" / "VorlekClient.exe")
+        port.recv(timeout=15)
+        time.sleep(2)
+        pid = wine_program_pid(agent, "VorlekClient.exe")
+        figures = {}
+        for phase in ("idle", "counting"):
+            if phase == "counting":
+                # Set time: 10 hours.
+                port.send(agent.address, b"\x03\xa0\x8c\x00\x00")
+                time.sleep(1)
+            cpu_start, _ = process_cpu_and_rss(pid)
+            time.sleep(seconds)
+            cpu_end, rss = process_cpu_and_rss(pid)
+            figures[phase] = (cpu_end - cpu_start) * 3600 / seconds
+            figures["rss_" + phase] = rss / 1024
+        program.kill()
+        return figures
+    finally:
+        room.close()
+        session.rooms.remove(room)
+
+
+class Session:
+    def __init__(self, tools, simulator):
+        roomlib.remove_leftovers()
+        self.display_object = roomlib.Display()
+        self.display = self.display_object.name
+        self.template = roomlib.ensure_template(self.display)
+        self.tools = Path(tools).resolve()
+        self.simulator = str(Path(simulator).resolve())
+        self.rooms = []
+
+    def close(self):
+        for room in self.rooms:
+            room.close()
+        self.display_object.close()
+
+
+def ratio(current, baseline):
+    try:
+        return f"{current / baseline:.3f}"
+    except ZeroDivisionError:
+        return "-"
+
+
+def row(name, current, baseline, unit, target=None):
+    verdict = ""
+    if target is not None:
+        verdict = "met" if target(current) else "missed"
+    print(f"| {name} | {current:.4f} {unit} | {baseline:.4f} {unit} | {ratio(current, baseline)} "
+          f"| {verdict} |", flush=True)
+
+
+def terminated(signum, frame):
+    # Unwinds like Ctrl+C, so that every room is closed.
+    raise KeyboardInterrupt(f"signal {signum}")
+
+
+def main():
+    signal.signal(signal.SIGTERM, terminated)
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--current", required=True, help="benchmark build under test")
+    parser.add_argument("--baseline", required=True, help="benchmark build of the first version")
+    parser.add_argument("--simulator", default=str(REPOSITORY / "build/bench/vorlek-room-sim"))
+    parser.add_argument("--sizes", default="16,256,2048")
+    parser.add_argument("--only", default="console,discovery,agent")
+    parser.add_argument("--agent-seconds", type=float, default=60.0)
+    parser.add_argument("--ticks", type=int, default=60, help="ticks measured per console")
+    arguments = parser.parse_args()
+    sizes = [int(s) for s in arguments.sizes.split(",")]
+    parts = arguments.only.split(",")
+    builds = {"current": str(Path(arguments.current).resolve()),
+              "baseline": str(Path(arguments.baseline).resolve())}
+
+    session = Session(arguments.current, arguments.simulator)
+    try:
+        print("| figure | current | first implementation | ratio | target |")
+        print("|---|---|---|---|---|", flush=True)
+        if "console" in parts:
+            for count in sizes:
+                result = {name: bench_console(session, build, count, arguments.ticks)
+                          for name, build in builds.items()}
+                cur, base = result["current"], result["baseline"]
+                row(f"tick, median of {cur['ticks']}/{base['ticks']}, N={count}", cur["tick"],
+                    base["tick"], "s",
+                    (lambda v: v <= 0.050) if count == 2048 else None)
+                row(f"tick CPU of the thread, median, N={count}", cur["tick_cpu"],
+                    base["tick_cpu"], "s")
+                row(f"tick, slowest, N={count}", cur["tick_max"], base["tick_max"], "s")
+                row(f"burst, all rows right, N={count}", cur["burst"]["time"],
+                    base["burst"]["time"], "s",
+                    (lambda v: v <= 2.0) if count == 2048 else None)
+                row(f"burst, reports lost, N={count}", cur["burst"]["lost"],
+                    base["burst"]["lost"], "",
+                    (lambda v: v == 0) if count == 2048 else None)
+        if "discovery" in parts:
+            for count in sizes:
+                cur, base = (bench_discovery(session, b, count) for b in builds.values())
+                row(f"discovery CPU, N={count} answering", cur, base, "s", lambda v: v < 0.1)
+        if "agent" in parts:
+            cur, base = (bench_agent(session, b, arguments.agent_seconds)
+                         for b in builds.values())
+            row("agent CPU per hour, idle", cur["idle"], base["idle"], "s", lambda v: v < 1.0)
+            row("agent CPU per hour, counting", cur["counting"], base["counting"], "s")
+            row("agent resident memory (Linux RSS under Wine)", cur["rss_idle"],
+                base["rss_idle"], "MB", lambda v: v < 4.0)
+    finally:
+        session.close()
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,114 @@
+// Linked into benchmark builds of VorlekServer.exe only (ld --wrap, see bench/README.md): times
+// the one-second work and the start-up discovery of the console engine with the performance
+// counter and the process's CPU times, counts the datagram notifications between two ticks, and
+// writes one line per tick or discovery to the Unix stderr that Wine passes on. Nothing else
+// changes: each wrapped function runs as it would without it.
+#include <windows.h>
+
+#include <cstdio>
+
+namespace {
+
+double Seconds(const LARGE_INTEGER& ticks) {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(ticks.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+double ElapsedSince(const LARGE_INTEGER& start) {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    LARGE_INTEGER elapsed;
+    elapsed.QuadPart = now.QuadPart - start.QuadPart;
+    return Seconds(elapsed);
+}
+
+// User plus kernel time of the whole process, in seconds.
+double ProcessCpuSeconds() {
+    FILETIME created;
+    FILETIME exited;
+    FILETIME kernel;
+    FILETIME user;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) {
+        return 0.0;
+    }
+    const auto hundredNs = [](const FILETIME& t) {
+        return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+    };
+    return static_cast<double>(hundredNs(kernel) + hundredNs(user)) / 1e7;
+}
+
+// The calendar clock as Unix time with sub-second digits, comparable with the simulator's.
+double UnixNow() {
+    FILETIME now;
+    GetSystemTimePreciseAsFileTime(&now);
+    const unsigned long long hundredNs =
+        (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    return static_cast<double>(hundredNs) / 1e7 - 11644473600.0;
+}
+
+// Datagram notifications handled since the last tick line, and when the last one was handled.
+long handledSinceTick = 0;
+double lastHandled = 0.0;
+
+// CPU time of the calling thread, in seconds.
+double ThreadCpuSeconds() {
+    FILETIME created;
+    FILETIME exited;
+    FILETIME kernel;
+    FILETIME user;
+    if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user)) {
+        return 0.0;
+    }
+    const auto hundredNs = [](const FILETIME& t) {
+        return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+    };
+    return static_cast<double>(hundredNs(kernel) + hundredNs(user)) / 1e7;
+}
+
+}  // namespace
+
+// vorlek::Server::OnTimerTick() and vorlek::Server::Discover(): member functions, so thiscall.
+extern "C" {
+void __attribute__((thiscall))
+RealOnTimerTick(void* server) __asm__("___real__ZN6vorlek6Server11OnTimerTickEv");
+void __attribute__((thiscall))
+WrapOnTimerTick(void* server) __asm__("___wrap__ZN6vorlek6Server11OnTimerTickEv");
+void __attribute__((thiscall))
+RealHandleDatagram(void* server) __asm__("___real__ZN6vorlek6Server14HandleDatagramEv");
+void __attribute__((thiscall))
+WrapHandleDatagram(void* server) __asm__("___wrap__ZN6vorlek6Server14HandleDatagramEv");
+void __attribute__((thiscall))
+RealDiscover(void* server) __asm__("___real__ZN6vorlek6Server8DiscoverEv");
+void __attribute__((thiscall))
+WrapDiscover(void* server) __asm__("___wrap__ZN6vorlek6Server8DiscoverEv");
+}
+
+void __attribute__((thiscall)) WrapOnTimerTick(void* server) {
+    LARGE_INTEGER start;
+    QueryPerformanceCounter(&start);
+    const double startedAt = UnixNow();
+    const double cpuBefore = ThreadCpuSeconds();
+    RealOnTimerTick(server);
+    const double seconds = ElapsedSince(start);
+    std::fprintf(stderr, "vorlek-bench tick %.6f cpu %.6f at %.6f handled %ld last %.6f\n", seconds,
+                 ThreadCpuSeconds() - cpuBefore, startedAt, handledSinceTick, lastHandled);
+    std::fflush(stderr);
+    handledSinceTick = 0;
+}
+
+void __attribute__((thiscall)) WrapHandleDatagram(void* server) {
+    RealHandleDatagram(server);
+    ++handledSinceTick;
+    lastHandled = UnixNow();
+}
+
+void __attribute__((thiscall)) WrapDiscover(void* server) {
+    LARGE_INTEGER start;
+    QueryPerformanceCounter(&start);
+    const double cpuBefore = ProcessCpuSeconds();
+    RealDiscover(server);
+    std::fprintf(stderr, "vorlek-bench discovery wall %.6f cpu %.6f\n", ElapsedSince(start),
+                 ProcessCpuSeconds() - cpuBefore);
+    std::fflush(stderr);
+}
