@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <unordered_map>
 
 #include "server/station_rows.h"
 
@@ -91,14 +92,32 @@ std::string Server::NameOf(Ipv4 address) {
     return std::move(*name);
 }
 
-void Server::AddStationRow(Ipv4 address) {
-    const std::string text = RowText(NameOf(address), address);
-    ports_.rows.Add(text);
-    SelectRowOf(text);
+int Server::AddRow(const std::string& text) {
+    const int row = ports_.rows.Add(text);
+    rowIndex_.Added(row, text);
+    return row;
 }
 
-void Server::SelectRowOf(const std::string& text) {
-    const int row = ports_.rows.FindPrefix(0, text);
+void Server::DeleteRow(int row) {
+    ports_.rows.Delete(row);
+    rowIndex_.Deleted(row);
+}
+
+int Server::FindAddedRow(const std::string& text, int added) {
+    // The search itself costs a pass over the list; where no other row can begin with the text,
+    // its answer is the index the list gave the row.
+    if (added >= 0 && rowIndex_.IsOnlyRowWithPrefix(text)) {
+        return added;
+    }
+    return ports_.rows.FindPrefix(0, text);
+}
+
+void Server::AddStationRow(Ipv4 address) {
+    const std::string text = RowText(NameOf(address), address);
+    SelectRow(FindAddedRow(text, AddRow(text)));
+}
+
+void Server::SelectRow(int row) {
     // Index -1 would select every row of a list box.
     if (row >= 0) {
         ports_.rows.SetSelected(row, true);
@@ -108,8 +127,8 @@ void Server::SelectRowOf(const std::string& text) {
 int Server::RewriteRow(Ipv4 address, const std::string& text) {
     const int row = FindRow(address);
     if (row >= 0) {
-        ports_.rows.Delete(row);
-        ports_.rows.Add(text);
+        DeleteRow(row);
+        AddRow(text);
     }
     return row;
 }
@@ -196,9 +215,10 @@ void Server::HandleStatusReport(Peer from, StatusWord word) {
             }
             record->status = word;
             ports_.window.SetDeathTimerText(std::string(kUnknownName));
-            const int oldRow =
-                RewriteRow(address, RowText(NameOf(address), address, kBlockedState));
-            ports_.boxes.Show(NoticeText(NameOf(address), address, "BLOCKED"), kInformationCaption,
+            // One look-up serves the row and the notice: nothing runs between them.
+            const std::string name = NameOf(address);
+            const int oldRow = RewriteRow(address, RowText(name, address, kBlockedState));
+            ports_.boxes.Show(NoticeText(name, address, "BLOCKED"), kInformationCaption,
                               BoxIcon::Information);
             if (oldRow >= 0) {
                 ports_.rows.SetSelected(oldRow, true);
@@ -231,6 +251,8 @@ void Server::RefreshCountdowns() {
     const std::uint32_t now = ports_.clock.Now();
     const std::uint32_t elapsed = now - lastTick_;
     lastTick_ = now;
+    // Nothing below shows a box, so a name looked up once holds for the rest of this pass.
+    std::unordered_map<Ipv4, std::string> names;
     for (StationRecord& record : stations_) {
         if (record.status > kCountingLimit) {
             continue;
@@ -240,19 +262,22 @@ void Server::RefreshCountdowns() {
             continue;
         }
         record.status = record.status <= elapsed ? 0 : record.status - elapsed;
-        const std::string text =
-            RowText(NameOf(record.address), record.address, NormalState(record.status));
-        ports_.rows.Delete(oldRow);
-        ports_.rows.Add(text);
-        const int newRow = ports_.rows.FindPrefix(0, text);
+        auto name = names.find(record.address);
+        if (name == names.end()) {
+            name = names.emplace(record.address, NameOf(record.address)).first;
+        }
+        const std::string text = RowText(name->second, record.address, NormalState(record.status));
+        DeleteRow(oldRow);
+        // The rows do not change again before the selection below, so one search serves all.
+        const int newRow = FindAddedRow(text, AddRow(text));
         if (newRow >= 0) {
             ports_.rows.SetSelected(newRow, false);
         }
         if (IsSavedRow(oldRow)) {
-            SelectRowOf(text);
+            SelectRow(newRow);
         }
         if (record.status == 0) {
-            SelectRowOf(text);
+            SelectRow(newRow);
             QuerySelected();
         }
     }
@@ -312,16 +337,16 @@ void Server::DeclareOff(StationRecord& record) {
     record.status |= OffMark;
     const int row = FindRow(address);
     if (row >= 0) {
-        ports_.rows.Delete(row);
+        DeleteRow(row);
     }
-    ports_.rows.Add(text);
+    AddRow(text);
 }
 
 void Server::PopulateStations() {
     flags_ |= PopulatedFlag;
     for (const Ipv4 address : addresses_.Addresses()) {
         AppendStation(address).status |= OffMark;
-        ports_.rows.Add(RowText(NameOf(address), address, OffState(0)));
+        AddRow(RowText(NameOf(address), address, OffState(0)));
     }
     CheckAllStations();
 }
@@ -340,16 +365,7 @@ void Server::Reselect() {
 }
 
 int Server::FindRow(Ipv4 address) {
-    for (int row = 0;; ++row) {
-        const auto text = ports_.rows.Text(row);
-        if (!text) {
-            return -1;
-        }
-        const auto word = RowAddressWord(*text);
-        if (word && InetAddr(*word) == address) {
-            return row;
-        }
-    }
+    return rowIndex_.Find(address);
 }
 
 std::optional<Ipv4> Server::RowAddress(int row) {

@@ -14,6 +14,7 @@
 #include "link/message_boxes.h"
 #include "link/network.h"
 #include "link/protocol.h"
+#include "server/row_index.h"
 #include "server/station_list.h"
 
 namespace vorlek {
@@ -119,12 +120,17 @@ public:
 private:
     // The reverse look-up of an address, or "N/A".
     std::string NameOf(Ipv4 address);
+    // The list's row changes, each also made in rowIndex_.
+    int AddRow(const std::string& text);
+    void DeleteRow(int row);
+    // The list's prefix search from index 0 for the text of a row just added at index added.
+    int FindAddedRow(const std::string& text, int added);
     // Adds the row "%s ( %s )" of a new station and selects it.
     void AddStationRow(Ipv4 address);
     // Replaces the row of the station with the given text; returns the row's old index, or -1
     // (and the list stays unchanged) when the station has no row.
     int RewriteRow(Ipv4 address, const std::string& text);
-    void SelectRowOf(const std::string& text);
+    void SelectRow(int row);
     void HandleHello(Peer from);
     void HandleStatusReport(Peer from, StatusWord word);
     void DeclareOff(StationRecord& record);
@@ -147,6 +153,9 @@ private:
     // Records are appended and never removed; a deque keeps their addresses stable, so a record
     // found before a message box is still valid after it.
     std::deque<StationRecord> stations_;
+    // The address of every row of list box 1006, in list order; the engine makes every change
+    // of the list's rows, so it follows them all.
+    RowIndex rowIndex_;
 };
 
 }  // namespace vorlek

@@ -196,19 +196,28 @@ TEST_F(CommandsTest, RowsWithoutReadableAddressAreSkipped) {
 }
 
 TEST_F(CommandsTest, FindRowGivesTheFirstRowWithTheAddressInListOrder) {
-    Start();
-    room.rows.Add("vlhost2 ( 198.51.100.12 ) -- state OFF");
-    room.rows.Add("N/A ( 198.51.100.14 ) -- state OFF");
-    room.rows.Add("vlhost-2 ( 198.51.100.12 ) -- state OFF");
-    room.rows.Add("vlhost2 ( 198.51.100.12 ) -- state NORMAL, remains 00:01:00");
+    // Rows of one address under the names the name service gave at each writing.
+    Start({kNameless});
+    Receive(kHost2, {0x01});
+    room.names.names[kHost2] = "vlhost-2";
+    server->PopulateStations();
+    room.names.names[kHost2] = "vlhost2";
+    Receive(kHost2, {0x04, 0x3C, 0x00, 0x00, 0x00});
     ASSERT_THAT(room.rows.Rows(),
                 ElementsAre("N/A ( 198.51.100.14 ) -- state OFF",
                             "vlhost2 ( 198.51.100.12 ) -- state NORMAL, remains 00:01:00",
-                            "vlhost2 ( 198.51.100.12 ) -- state OFF",
                             "vlhost-2 ( 198.51.100.12 ) -- state OFF"));
-
     EXPECT_EQ(server->FindRow(kHost2), 1);
-    EXPECT_EQ(server->FindRow(kNameless), 0);
+
+    // The station's OFF row, written last, sorts first: it is the one found from now on.
+    room.names.names[kHost2] = "avlhost2";
+    LetStationsFallSilent();
+    ASSERT_THAT(room.rows.Rows(),
+                ElementsAre("avlhost2 ( 198.51.100.12 ) -- state OFF, remains 00:01:00",
+                            "N/A ( 198.51.100.14 ) -- state OFF",
+                            "vlhost-2 ( 198.51.100.12 ) -- state OFF"));
+    EXPECT_EQ(server->FindRow(kHost2), 0);
+    EXPECT_EQ(server->FindRow(kNameless), 1);
     EXPECT_EQ(server->FindRow(kHost1), -1);
 }
 

@@ -87,7 +87,10 @@ int FakeStationList::Add(const std::string& text) {
     const auto at = std::upper_bound(
         rows_.begin(), rows_.end(), text,
         [](const std::string& t, const Row& row) { return WordSortCompare(t, row.text) < 0; });
-    return static_cast<int>(rows_.insert(at, Row{text}) - rows_.begin());
+    // The index first: the insertion may move the rows, and with them rows_.begin().
+    const auto index = at - rows_.begin();
+    rows_.insert(at, Row{text});
+    return static_cast<int>(index);
 }
 
 int FakeStationList::FindPrefix(int start, const std::string& prefix) {
