@@ -120,6 +120,8 @@ def test_second_endpoint_on_a_host_binds_thanks_to_address_reuse(smoke_room):
         assert finished(process) == ("bound 198.51.100.12:10001 beta\n"
                                      "received 198.51.100.11:10001 04\n")
     assert beta.probe("boxes").stdout == ""
+    missing = beta.probe("--wait", 300, "get-text", "No such window")
+    assert (missing.returncode, missing.stdout) == (1, "no window No such window\n")
 
 
 def test_datagram_longer_than_the_buffer_is_dropped_and_the_next_one_read(smoke_room):

@@ -2,6 +2,8 @@
 // of probe_output.h.
 #pragma once
 
+#include <windows.h>
+
 #include <span>
 #include <string>
 
@@ -11,6 +13,10 @@ using Arguments = std::span<const std::wstring>;
 
 // endpoint [actions...]: a station endpoint on this host, then the actions in order.
 int RunEndpoint(Arguments args);
+
+// How long the window subcommands wait for their window or box to appear.
+inline constexpr DWORD kDefaultFindTimeout = 5000;
+void SetFindTimeout(DWORD milliseconds);
 
 int RunRows(Arguments args);
 int RunSelect(Arguments args);

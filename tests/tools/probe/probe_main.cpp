@@ -42,7 +42,7 @@ constexpr Subcommand kSubcommands[] = {
 
 int Usage() {
     for (const auto& subcommand : kSubcommands) {
-        vorlek::probe::PrintLine(std::string("usage: VorlekProbe ") + subcommand.usage);
+        vorlek::probe::PrintLine(std::string("usage: VorlekProbe [--wait MS] ") + subcommand.usage);
     }
     return vorlek::probe::kUsage;
 }
@@ -63,12 +63,22 @@ std::vector<std::wstring> CommandLineArguments() {
 int main() {
     vorlek::probe::InitOutput();
     const std::vector<std::wstring> arguments = CommandLineArguments();
-    if (arguments.size() < 2) {
+    Arguments rest = Arguments(arguments).subspan(arguments.empty() ? 0 : 1);
+    // "--wait MS" before the subcommand: how long windows and boxes may take to appear.
+    if (rest.size() >= 2 && rest[0] == L"--wait") {
+        const auto wait = vorlek::probe::Number(rest[1]);
+        if (!wait) {
+            return Usage();
+        }
+        vorlek::probe::SetFindTimeout(*wait);
+        rest = rest.subspan(2);
+    }
+    if (rest.empty()) {
         return Usage();
     }
     for (const auto& subcommand : kSubcommands) {
-        if (arguments[1] == subcommand.name) {
-            return subcommand.run(Arguments(arguments).subspan(2));
+        if (rest[0] == subcommand.name) {
+            return subcommand.run(rest.subspan(1));
         }
     }
     return Usage();

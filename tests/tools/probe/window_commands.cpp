@@ -1,7 +1,7 @@
 // The subcommands that read and drive the windows of another program of the same prefix.
-// Windows are found by their exact title (dialogs first), waiting up to kFindTimeout for them to
-// appear; every message that waits for the other program has a time limit too, so a program
-// that hangs or shows a box makes the probe fail instead of hang.
+// Windows are found by their exact title (dialogs first), waiting up to the find timeout for them
+// to appear; every message that waits for the other program has a time limit too, so a program that
+// hangs or shows a box makes the probe fail instead of hang.
 //
 // Output lines:
 //   rows         "INDEX\tSELECTED\tTEXT" per row, SELECTED 1 or 0
@@ -24,8 +24,8 @@ namespace vorlek::probe {
 
 namespace {
 
-// How long a window to act on may take to appear.
-constexpr DWORD kFindTimeout = 5000;
+// How long a window to act on may take to appear, unless "--wait MS" says otherwise.
+DWORD findTimeout = kDefaultFindTimeout;
 // How long another program may take to answer one message.
 constexpr UINT kAnswerTimeout = 5000;
 constexpr DWORD kPollInterval = 50;
@@ -135,7 +135,7 @@ std::optional<Target> FindTarget(Arguments args, bool wantControl) {
         return std::nullopt;
     }
     Target target;
-    target.window = WaitForTitled(args[0], false, kFindTimeout);
+    target.window = WaitForTitled(args[0], false, findTimeout);
     if (target.window == nullptr) {
         PrintLine("no window " + Escaped(args[0]));
         return std::nullopt;
@@ -163,6 +163,10 @@ std::string BoxLine(HWND box) {
 }
 
 }  // namespace
+
+void SetFindTimeout(DWORD milliseconds) {
+    findTimeout = milliseconds;
+}
 
 int RunRows(Arguments args) {
     const auto target = FindTarget(args, true);
@@ -321,7 +325,7 @@ int RunCloseBox(Arguments args) {
         return kUsage;
     }
     const auto timeout =
-        args.size() > 1 ? Number(args[1]) : std::optional<unsigned long>(kFindTimeout);
+        args.size() > 1 ? Number(args[1]) : std::optional<unsigned long>(findTimeout);
     if (!timeout) {
         return kUsage;
     }
@@ -343,7 +347,7 @@ int RunCloseBox(Arguments args) {
     // Returns once the box is gone, so that the next step of a test sees its effects.
     const DWORD start = GetTickCount();
     while (IsWindow(box) && IsWindowVisible(box)) {
-        if (GetTickCount() - start >= kFindTimeout) {
+        if (GetTickCount() - start >= findTimeout) {
             PrintLine("still open " + line);
             return kFailed;
         }
