@@ -24,6 +24,11 @@ AVAILABLE = b"\x04\x02\x00\x00\x80"
 # Bounds for Wine: a program start, a few ticks.
 START_TIMEOUT = 20
 SETTLE = 1.0
+# One probe call; the probe itself gives up on a window after 5 s per message.
+PROBE_TIMEOUT = 30
+# Probe subcommands that only read, and may therefore be repeated.
+PROBE_READS = {"rows", "boxes", "windows", "get-text", "state"}
+PROBE_READ_TRIES = 3
 
 # Linux: SO_TIMESTAMPNS, delivered as SCM_TIMESTAMPNS with a struct timespec.
 SO_TIMESTAMPNS = 35
@@ -115,8 +120,17 @@ class Console:
         return roomlib.wait_until(lambda: shown() or not self.process.running, timeout,
                                   interval=0.2) and self.process.running
 
-    def probe(self, *args, check=True):
-        result = self.host.probe(*[str(a) for a in args])
+    def probe(self, *args, check=True, timeout=PROBE_TIMEOUT):
+        """Runs the probe. A reading that the loaded machine stalls is tried again; an action is
+        run once."""
+        tries = PROBE_READ_TRIES if args[0] in PROBE_READS else 1
+        for attempt in range(tries):
+            try:
+                result = self.host.probe(*[str(a) for a in args], timeout=timeout)
+                break
+            except subprocess.TimeoutExpired:
+                if attempt == tries - 1:
+                    raise
         if check:
             assert result.returncode == 0, (args, result.returncode, result.stdout,
                                             result.stderr)
@@ -173,7 +187,8 @@ class Console:
 
     def wait_box(self, caption, timeout=START_TIMEOUT):
         """The text of the first box with this caption that opens within timeout, or None."""
-        result = self.probe("wait-box", caption, int(timeout * 1000), check=False)
+        result = self.probe("wait-box", caption, int(timeout * 1000), check=False,
+                            timeout=timeout + PROBE_TIMEOUT)
         return box_text(result) if result.returncode == 0 else None
 
     def close_box(self, caption):
