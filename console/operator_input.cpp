@@ -7,15 +7,9 @@
 
 namespace vorlek {
 
-void UpdateDeathTimer(Server& server, std::string_view text) {
-    if (text.empty()) {
-        return;
-    }
-    if (const std::optional<std::uint32_t> seconds = ParseTime(text)) {
-        server.SendToSelected(*seconds);
-    }
-}
+namespace {
 
+// The switch of an option in Server::flags.
 std::uint32_t OptionSwitch(TimingOption option) {
     switch (option) {
         case TimingOption::PeriodicCheck:
@@ -26,6 +20,17 @@ std::uint32_t OptionSwitch(TimingOption option) {
             return WarningFlag;
     }
     return 0;
+}
+
+}  // namespace
+
+void UpdateDeathTimer(Server& server, std::string_view text) {
+    if (text.empty()) {
+        return;
+    }
+    if (const std::optional<std::uint32_t> seconds = ParseTime(text)) {
+        server.SendToSelected(*seconds);
+    }
 }
 
 bool IsOptionOn(const Server& server, TimingOption option) {

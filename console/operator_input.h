@@ -16,8 +16,7 @@ void UpdateDeathTimer(Server& server, std::string_view text);
 
 enum class TimingOption { PeriodicCheck, Timeout, ClientWarning };
 
-// The switch of an option in Server::flags.
-std::uint32_t OptionSwitch(TimingOption option);
+// Whether the option's switch in Server::flags is on.
 bool IsOptionOn(const Server& server, TimingOption option);
 
 // The text the option's edit opens with: its value as hh:mm:ss, except that the client warning

@@ -32,7 +32,6 @@ public:
     MessageBoxes& boxes() { return boxes_; }
     SOCKET socket() const { return sockets_.socket(); }
 
-    HWND topWindow() const { return topWindow_; }
     HWND mainDialog() const { return mainDialog_; }
     HACCEL accelerators() const { return accelerators_; }
     HINSTANCE instance() const { return instance_; }
