@@ -13,7 +13,6 @@
 
 !include "${SOURCE_DIR}/common.nsh"
 !include nsDialogs.nsh
-!include WordFunc.nsh
 !include TextFunc.nsh
 
 Var Servers         ; the consoles' addresses, separated by commas

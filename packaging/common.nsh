@@ -11,6 +11,7 @@ RequestExecutionLevel admin
 
 !include LogicLib.nsh
 !include FileFunc.nsh
+!include WordFunc.nsh
 !include MUI2.nsh
 
 !define STATION_PORT 10001
@@ -101,6 +102,24 @@ VIFileVersion "${VERSION}.0"
 !insertmacro VORLEK_NETSH_FUNCTION ""
 !insertmacro VORLEK_NETSH_FUNCTION "un."
 
+; The start of a program's output, without line ends, short enough to fit in a message (texts of
+; the installer hold at most 1024 characters).
+!define OUTPUT_SHOWN 300
+!macro VORLEK_SHORT_OUTPUT_FUNCTION un
+    Function ${un}ShortOutput
+        Exch $0
+        Push $1
+        StrCpy $0 $0 ${OUTPUT_SHOWN}
+        ${WordReplace} $0 "$\r$\n" " " "+" $0
+        ${WordReplace} $0 "$\n" " " "+" $0
+        ${WordReplace} $0 "$\r" " " "+" $0
+        Pop $1
+        Exch $0
+    FunctionEnd
+!macroend
+!insertmacro VORLEK_SHORT_OUTPUT_FUNCTION ""
+!insertmacro VORLEK_SHORT_OUTPUT_FUNCTION "un."
+
 ; The inbound rule of the program: its datagrams all arrive at UDP port 10001. A rule of the same
 ; name from an earlier installation is deleted first, so an upgrade leaves exactly one. Windows XP
 ; has no "advfirewall": there the program is allowed through its firewall instead.
@@ -120,7 +139,10 @@ Function AddFirewallRule
         Push `${ALLOW_PROGRAM_XP}`
         Call Netsh
         ${If} $0 != 0
-            StrCpy $2 "The firewall rule for ${PRODUCT} could not be added (netsh ended with $3: $4).$\r$\n${PRODUCT} is installed, but its datagrams may be dropped: allow inbound UDP port ${STATION_PORT} for $INSTDIR\${PROGRAM} by hand."
+            Push $4
+            Call ShortOutput
+            Pop $4
+            StrCpy $2 "The firewall rule for ${PRODUCT} could not be added (netsh ended with $3).$\r$\n${PRODUCT} is installed, but its datagrams may be dropped: allow inbound UDP port ${STATION_PORT} for $INSTDIR\${PROGRAM} by hand.$\r$\nnetsh said: $4"
             !insertmacro Report $2
             SetErrorLevel ${EXIT_NO_FIREWALL_RULE}
         ${EndIf}
@@ -136,7 +158,10 @@ Function un.RemoveFirewallRule
         Push `${DELETE_PROGRAM_XP}`
         Call un.Netsh
         ${If} $0 != 0
-            StrCpy $2 "The firewall rule for ${PRODUCT} could not be removed (netsh ended with $3: $4). Remove the rule $\"${PRODUCT}$\" by hand."
+            Push $4
+            Call un.ShortOutput
+            Pop $4
+            StrCpy $2 "The firewall rule for ${PRODUCT} could not be removed (netsh ended with $3). Remove the rule $\"${PRODUCT}$\" by hand.$\r$\nnetsh said: $4"
             !insertmacro UnReport $2
         ${EndIf}
     ${EndIf}

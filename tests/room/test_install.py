@@ -82,17 +82,20 @@ def unescape_trace(text):
     return re.sub(r"\\(.)", lambda m: m.group(1), text)
 
 
-def run_setup(host, exe, *args, environment=None, wait_for=None):
+def run_setup(host, exe, *args, environment=None, wait_for=None, typed=False):
     """Runs an installer (a Linux path) or an installed uninstaller (a Windows path) silently
     with the process trace on and waits for it; wait_for, when given, is a condition that
-    marks the end of a run whose first process hands over to a second (the uninstaller)."""
+    marks the end of a run whose first process hands over to a second (the uninstaller).
+    typed runs the command line as typed at a command prompt, where an argument may hold blanks
+    without quotes (/D=)."""
     if Path(exe).is_absolute():
         exe = host.install(exe)
     trace_path = host.room.directory / f"{host.name}-setup-{next(_runs)}.err"
     env = host.environment({"WINEDEBUG": "+process", **(environment or {})})
     with open(trace_path, "wb") as trace:
         # Files, not pipes: an agent started by the installer keeps what it inherits open.
-        process = subprocess.Popen(host.command(["wine", exe, "/S", *args]), env=env,
+        command = ["cmd", "/c", " ".join([exe, "/S", *args])] if typed else [exe, "/S", *args]
+        process = subprocess.Popen(host.command(["wine", *command]), env=env,
                                    cwd=host.workdir, stdin=subprocess.DEVNULL,
                                    stdout=subprocess.DEVNULL, stderr=trace,
                                    start_new_session=True)
@@ -370,10 +373,14 @@ def test_a_failing_firewall_command_is_reported_and_the_programs_stay_installed(
             NETSH + f'firewall add allowedprogram program="C:\\{windows_folder}\\{program}" '
             f'name="{rule}" mode=ENABLE profile=ALL']
         log = setup_log(host.prefix / "drive_c" / folder)
-        assert f"The firewall rule for {rule} could not be added (netsh ended with 2: " in log
-        assert (f"{rule} is installed, but its datagrams may be dropped: allow inbound UDP port "
-                f"10001 for C:\\{windows_folder}\\{program} by hand.\r\n") in log
-        assert log.endswith(f"{rule} 1.0.0 installed in C:\\{windows_folder}.\r\n")
+        assert log.startswith(
+            f"The firewall rule for {rule} could not be added (netsh ended with 2).\r\n"
+            f"{rule} is installed, but its datagrams may be dropped: allow inbound UDP port "
+            f"10001 for C:\\{windows_folder}\\{program} by hand.\r\nnetsh said: usage: ")
+        # netsh's output shows on one line, cut short.
+        lines = log.split("\r\n")
+        assert len(lines[2]) <= len("netsh said: ") + 300
+        assert lines[-2:] == [f"{rule} 1.0.0 installed in C:\\{windows_folder}.", ""]
         assert ((host.prefix / "drive_c" / folder / program).read_bytes() ==
                 (release / program).read_bytes())
 
@@ -387,8 +394,8 @@ def test_a_failing_firewall_command_is_reported_and_the_programs_stay_installed(
             'profile=ALL']
         log = setup_log(host.prefix / "drive_c" / folder)
         assert log.startswith(f"The firewall rule for {rule} could not be removed (netsh ended "
-                              "with 2: ")
-        assert log.endswith(f'). Remove the rule "{rule}" by hand.\r\n')
+                              f'with 2). Remove the rule "{rule}" by hand.\r\nnetsh said: usage: ')
+        assert log.count("\r\n") == 2 and log.endswith("\r\n")
         assert not (host.prefix / "drive_c" / folder / program).exists()
 
 
@@ -450,3 +457,28 @@ def test_agent_installer_page_keeps_an_unchanged_list_and_writes_a_typed_one(roo
     assert (folder / "servers").read_bytes() == b"198.51.100.7\r\n198.51.100.8\r\n"
     # Runs with pages show their notes and leave no log.
     assert not (folder / "setup.log").exists()
+
+
+def test_installers_go_to_the_folder_of_the_d_switch_and_upgrade_there(room_factory, release):
+    station = room_factory(["station"])["station"]
+    folder = station.prefix / "drive_c" / "Room Agent"
+    installer = release / "VorlekClient-setup.exe"
+
+    # /D= comes last and is not quoted, blanks and all.
+    first = run_setup(station, installer, "/SERVERS=198.51.100.9", "/D=C:\\Room Agent",
+                      typed=True)
+    assert first.exit_code == 0
+    assert (folder / "VorlekClient.exe").read_bytes() == (release / "VorlekClient.exe").read_bytes()
+    assert (folder / "servers").read_bytes() == b"198.51.100.9\r\n"
+    assert first.started(NETSH)[1] == (
+        NETSH + 'advfirewall firewall add rule name="Vorlek Client" dir=in action=allow '
+        'program="C:\\Room Agent\\VorlekClient.exe" protocol=UDP localport=10001 enable=yes '
+        "profile=any")
+    assert "InstallLocation    REG_SZ    C:\\Room Agent" in registry_key(station, "VorlekClient")
+
+    # Without /D= the upgrade finds the installation where it is.
+    (folder / "VorlekClient.exe").unlink()
+    assert run_setup(station, installer).exit_code == 0
+    assert (folder / "VorlekClient.exe").exists()
+    assert not (station.prefix / "drive_c" / AGENT_FOLDER).exists()
+    assert setup_log(folder).endswith("Vorlek Client 1.0.0 installed in C:\\Room Agent.\r\n")
