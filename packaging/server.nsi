@@ -40,7 +40,7 @@ Section "Vorlek Server"
     ; The console reads its stations from "clients" in its current directory. The operator's
     ; list is never overwritten.
     ${IfNot} ${FileExists} "$INSTDIR\clients"
-        File "/oname=$INSTDIR\clients" "${SOURCE_DIR}/clients.sample"
+        File "/oname=$INSTDIR\clients" "${RELEASE_DIR}/clients"
     ${EndIf}
 
     ; The shortcut's working directory is $OUTDIR, the installation folder.

@@ -13,7 +13,6 @@ import pytest
 
 import room as roomlib
 
-REPOSITORY = Path(__file__).resolve().parents[2]
 
 HELLO = b"\x01"
 AVAILABLE_REPORT = b"\x04\x02\x00\x00\x80"
@@ -47,7 +46,6 @@ NO_DRIVER_NOTE = (
     'to open vorlek device" and ends at every start until it is. Install the driver as the '
     "operator's guide says.\r\n")
 
-SAMPLE_CLIENTS = REPOSITORY / "packaging" / "clients.sample"
 # A customised station list: a comment, two stations, no line end after the last.
 OPERATORS_LIST = b"# room 2\r\n198.51.100.31\r\n198.51.100.32"
 
@@ -184,7 +182,8 @@ def test_console_installer_installs_keeps_the_station_list_and_uninstalls(room_f
     assert sorted(p.name for p in folder.iterdir()) == [
         "Uninstall.exe", "VorlekServer.exe", "clients", "setup.log"]
     assert (folder / "VorlekServer.exe").read_bytes() == (release / "VorlekServer.exe").read_bytes()
-    assert (folder / "clients").read_bytes() == SAMPLE_CLIENTS.read_bytes()
+    # The sample of the release folder.
+    assert (folder / "clients").read_bytes() == (release / "clients").read_bytes()
     assert setup_log(folder) == CONSOLE_INSTALLED
     assert fresh.started(NETSH) == CONSOLE_RULE_COMMANDS
     entry = registry_key(host, "VorlekServer")
