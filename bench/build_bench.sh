@@ -20,6 +20,8 @@ for symbol in _ZN6vorlek6Server11OnTimerTickEv _ZN6vorlek6Server14HandleDatagram
     _ZN6vorlek6Server8DiscoverEv; do
     wrap="$wrap -Wl,--wrap=$symbol"
 done
+# The programs link the probe through the standard libraries, which make no dependency.
+rm -f "$build/release/VorlekServer.exe" "$build/release/VorlekClient.exe"
 cd "$source_tree"
 cmake --preset windows -B "$build" -DCMAKE_EXE_LINKER_FLAGS="$wrap" \
     -DCMAKE_CXX_STANDARD_LIBRARIES="$build/bench-probe/libvorlek_bench_probe.a" >/dev/null

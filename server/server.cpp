@@ -25,6 +25,32 @@ Peer StationPeer(Ipv4 address) {
 
 }  // namespace
 
+// A pass of row changes that shows no box (the countdown, the population): the list draws itself
+// once at the end instead of after every change.
+class Server::DrawingHold {
+public:
+    explicit DrawingHold(Server& server) : server_(server) { server_.drawingHold_ = this; }
+    ~DrawingHold() {
+        server_.drawingHold_ = nullptr;
+        if (held_) {
+            server_.ports_.rows.ReleaseDrawing();
+        }
+    }
+    DrawingHold(const DrawingHold&) = delete;
+    DrawingHold& operator=(const DrawingHold&) = delete;
+
+    void BeforeChange() {
+        if (!held_) {
+            held_ = true;
+            server_.ports_.rows.HoldDrawing();
+        }
+    }
+
+private:
+    Server& server_;
+    bool held_ = false;
+};
+
 Server::Server(ServerPorts ports, Ipv4 ownAddress, HostList addresses)
     : ports_(ports),
       ownAddress_(ownAddress),
@@ -93,12 +119,18 @@ std::string Server::NameOf(Ipv4 address) {
 }
 
 int Server::AddRow(const std::string& text) {
+    if (drawingHold_ != nullptr) {
+        drawingHold_->BeforeChange();
+    }
     const int row = ports_.rows.Add(text);
     rowIndex_.Added(row, text);
     return row;
 }
 
 void Server::DeleteRow(int row) {
+    if (drawingHold_ != nullptr) {
+        drawingHold_->BeforeChange();
+    }
     ports_.rows.Delete(row);
     rowIndex_.Deleted(row);
 }
@@ -251,7 +283,9 @@ void Server::RefreshCountdowns() {
     const std::uint32_t now = ports_.clock.Now();
     const std::uint32_t elapsed = now - lastTick_;
     lastTick_ = now;
-    // Nothing below shows a box, so a name looked up once holds for the rest of this pass.
+    // Nothing below shows a box, so a name looked up once holds for the rest of this pass, and
+    // the list need not be drawn before its end.
+    DrawingHold hold(*this);
     std::unordered_map<Ipv4, std::string> names;
     for (StationRecord& record : stations_) {
         if (record.status > kCountingLimit) {
@@ -344,6 +378,7 @@ void Server::DeclareOff(StationRecord& record) {
 
 void Server::PopulateStations() {
     flags_ |= PopulatedFlag;
+    DrawingHold hold(*this);
     for (const Ipv4 address : addresses_.Addresses()) {
         AppendStation(address).status |= OffMark;
         AddRow(RowText(NameOf(address), address, OffState(0)));

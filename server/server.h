@@ -120,6 +120,8 @@ public:
 private:
     // The reverse look-up of an address, or "N/A".
     std::string NameOf(Ipv4 address);
+    // Holds the list's drawing from the first row change of a pass to the pass's end.
+    class DrawingHold;
     // The list's row changes, each also made in rowIndex_.
     int AddRow(const std::string& text);
     void DeleteRow(int row);
@@ -156,6 +158,8 @@ private:
     // The address of every row of list box 1006, in list order; the engine makes every change
     // of the list's rows, so it follows them all.
     RowIndex rowIndex_;
+    // Set while a pass holds the list's drawing.
+    DrawingHold* drawingHold_ = nullptr;
 };
 
 }  // namespace vorlek

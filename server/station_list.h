@@ -26,6 +26,10 @@ public:
     virtual std::optional<std::string> Text(int index) = 0;
     // LB_GETSELITEMS: the selected indices in ascending order, at most max of them.
     virtual std::vector<int> SelectedIndices(std::size_t max) = 0;
+    // WM_SETREDRAW: while held, row changes are not drawn one by one; the release draws the list
+    // as it then is. The engine holds the drawing only for a run of changes that shows no box.
+    virtual void HoldDrawing() {}
+    virtual void ReleaseDrawing() {}
 };
 
 // The rest of the main dialog that the engine touches.
