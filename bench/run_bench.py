@@ -128,7 +128,7 @@ def wait_for_ticks(process, count, timeout):
     return tick_lines(process)
 
 
-def bench_console(session, build, count, ticks):
+def bench_console(session, build, count, ticks, rounds):
     """One console with count counting stations: the start-up burst, then some ticks."""
     room, addresses = make_station_room(session, count)
     console, sim_host = room["console"], room["sim"]
@@ -153,7 +153,7 @@ def bench_console(session, build, count, ticks):
         }
         # Rows of lost answers stay OFF: every agent reports again, paced, until a round loses
         # nothing, so that every station counts during the measured ticks.
-        for _ in range(5):
+        for _ in range(rounds):
             before = receive_buffer_drops(console)
             sim.tell("report 150")
             sim.expect("reported", 120)
@@ -306,6 +306,10 @@ def main():
     parser.add_argument("--only", default="console,discovery,agent")
     parser.add_argument("--agent-seconds", type=float, default=60.0)
     parser.add_argument("--ticks", type=int, default=60, help="ticks measured per console")
+    parser.add_argument("--baseline-ticks", type=int, help="ticks of the first implementation "
+                        "(default: --ticks; fewer keep a slow first implementation's run short)")
+    parser.add_argument("--rounds", type=int, default=5,
+                        help="paced report rounds at most before the ticks are measured")
     arguments = parser.parse_args()
     sizes = [int(s) for s in arguments.sizes.split(",")]
     parts = arguments.only.split(",")
@@ -318,7 +322,9 @@ def main():
         print("|---|---|---|---|---|", flush=True)
         if "console" in parts:
             for count in sizes:
-                result = {name: bench_console(session, build, count, arguments.ticks)
+                ticks = {"current": arguments.ticks,
+                         "baseline": arguments.baseline_ticks or arguments.ticks}
+                result = {name: bench_console(session, build, count, ticks[name], arguments.rounds)
                           for name, build in builds.items()}
                 cur, base = result["current"], result["baseline"]
                 row(f"tick, median of {cur['ticks']}/{base['ticks']}, N={count}", cur["tick"],

@@ -8,11 +8,23 @@
 
 namespace vorlek {
 
+namespace {
+
+// The socket's receive buffer holds every answer of a full room (kSavedSelectionSize stations)
+// to one status check while the console is still busy with the check's own tick.
+constexpr int kReceiveBufferBytes = 2 * 1024 * 1024;
+
+}  // namespace
+
 ConsoleApp::ConsoleApp() : endpoint_(sockets_, boxes_), network_(sockets_.socket()) {
     if (endpoint_.isReady() == 0) {
         boxes_.Show("Network error", "Vorlek Server", BoxIcon::Stop);
         std::exit(0);
     }
+    // Without the larger buffer the room is still served, only with answers lost in a burst.
+    const int receiveBuffer = kReceiveBufferBytes;
+    setsockopt(sockets_.socket(), SOL_SOCKET, SO_RCVBUF,
+               reinterpret_cast<const char*>(&receiveBuffer), sizeof receiveBuffer);
     const Ipv4 own = endpoint_.getLocalAddress()->address;
     server_.emplace(ServerPorts{network_, network_, boxes_, rows_, window_, clock_}, own,
                     ReadHostList(kClientListFile, own, network_));

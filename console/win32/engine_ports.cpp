@@ -26,6 +26,17 @@ void StationListBox::Delete(int index) {
     Send(LB_DELETESTRING, static_cast<WPARAM>(index), 0);
 }
 
+void StationListBox::HoldDrawing() {
+    Send(WM_SETREDRAW, FALSE, 0);
+}
+
+void StationListBox::ReleaseDrawing() {
+    Send(WM_SETREDRAW, TRUE, 0);
+    if (listBox_ != nullptr) {
+        InvalidateRect(listBox_, nullptr, TRUE);
+    }
+}
+
 void StationListBox::SetSelected(int index, bool selected) {
     Send(LB_SETSEL, selected ? TRUE : FALSE, index);
 }

@@ -26,6 +26,8 @@ public:
     void SetSelected(int index, bool selected) override;
     std::optional<std::string> Text(int index) override;
     std::vector<int> SelectedIndices(std::size_t max) override;
+    void HoldDrawing() override;
+    void ReleaseDrawing() override;
 
 private:
     LRESULT Send(UINT message, WPARAM wParam, LPARAM lParam) const;
