@@ -678,8 +678,8 @@ class Room:
         self.peers = []
         self.closed = False
         self.hosts = []
-        for index, spec in enumerate(hosts):
-            name, address = (spec, None) if isinstance(spec, str) else spec
+        for index, entry in enumerate(hosts):
+            name, address = (entry, None) if isinstance(entry, str) else entry
             if address is None:
                 address = f"{NETWORK}.{FIRST_HOST_OCTET + index}"
             elif isinstance(address, int):
