@@ -25,32 +25,6 @@ Peer StationPeer(Ipv4 address) {
 
 }  // namespace
 
-// A pass of row changes that shows no box (the countdown, the population): the list draws itself
-// once at the end instead of after every change.
-class Server::DrawingHold {
-public:
-    explicit DrawingHold(Server& server) : server_(server) { server_.drawingHold_ = this; }
-    ~DrawingHold() {
-        server_.drawingHold_ = nullptr;
-        if (held_) {
-            server_.ports_.rows.ReleaseDrawing();
-        }
-    }
-    DrawingHold(const DrawingHold&) = delete;
-    DrawingHold& operator=(const DrawingHold&) = delete;
-
-    void BeforeChange() {
-        if (!held_) {
-            held_ = true;
-            server_.ports_.rows.HoldDrawing();
-        }
-    }
-
-private:
-    Server& server_;
-    bool held_ = false;
-};
-
 Server::Server(ServerPorts ports, Ipv4 ownAddress, HostList addresses)
     : ports_(ports),
       ownAddress_(ownAddress),
@@ -118,19 +92,35 @@ std::string Server::NameOf(Ipv4 address) {
     return std::move(*name);
 }
 
-int Server::AddRow(const std::string& text) {
-    if (drawingHold_ != nullptr) {
-        drawingHold_->BeforeChange();
+void Server::HoldDrawing() {
+    if (!drawingHeld_) {
+        drawingHeld_ = true;
+        ports_.rows.HoldDrawing();
     }
+}
+
+void Server::ReleaseDrawing() {
+    if (drawingHeld_) {
+        drawingHeld_ = false;
+        ports_.rows.ReleaseDrawing();
+    }
+}
+
+void Server::ShowNotice(const std::string& text) {
+    // The operator reads the box beside the list as it is now.
+    ReleaseDrawing();
+    ports_.boxes.Show(text, kInformationCaption, BoxIcon::Information);
+}
+
+int Server::AddRow(const std::string& text) {
+    HoldDrawing();
     const int row = ports_.rows.Add(text);
     rowIndex_.Added(row, text);
     return row;
 }
 
 void Server::DeleteRow(int row) {
-    if (drawingHold_ != nullptr) {
-        drawingHold_->BeforeChange();
-    }
+    HoldDrawing();
     ports_.rows.Delete(row);
     rowIndex_.Deleted(row);
 }
@@ -222,8 +212,7 @@ void Server::HandleStatusReport(Peer from, StatusWord word) {
             // Back from OFF: the station takes back the time it had, counting.
             word = record->status & ~PausedFlag;
             ports_.network.SendTo(from, BuildCommand(word));
-            ports_.boxes.Show(NoticeText(NameOf(address), address, "ON"), kInformationCaption,
-                              BoxIcon::Information);
+            ShowNotice(NoticeText(NameOf(address), address, "ON"));
             ports_.window.BringToForeground();
         }
     }
@@ -250,8 +239,7 @@ void Server::HandleStatusReport(Peer from, StatusWord word) {
             // One look-up serves the row and the notice: nothing runs between them.
             const std::string name = NameOf(address);
             const int oldRow = RewriteRow(address, RowText(name, address, kBlockedState));
-            ports_.boxes.Show(NoticeText(name, address, "BLOCKED"), kInformationCaption,
-                              BoxIcon::Information);
+            ShowNotice(NoticeText(name, address, "BLOCKED"));
             if (oldRow >= 0) {
                 ports_.rows.SetSelected(oldRow, true);
             }
@@ -283,9 +271,7 @@ void Server::RefreshCountdowns() {
     const std::uint32_t now = ports_.clock.Now();
     const std::uint32_t elapsed = now - lastTick_;
     lastTick_ = now;
-    // Nothing below shows a box, so a name looked up once holds for the rest of this pass, and
-    // the list need not be drawn before its end.
-    DrawingHold hold(*this);
+    // Nothing below shows a box, so a name looked up once holds for the rest of this pass.
     std::unordered_map<Ipv4, std::string> names;
     for (StationRecord& record : stations_) {
         if (record.status > kCountingLimit) {
@@ -363,8 +349,7 @@ void Server::DeclareOff(StationRecord& record) {
     const Ipv4 address = record.address;
     const std::string name = NameOf(address);
     if ((record.status & OffMark) == 0) {
-        ports_.boxes.Show(NoticeText(name, address, "OFF"), kInformationCaption,
-                          BoxIcon::Information);
+        ShowNotice(NoticeText(name, address, "OFF"));
         ports_.window.BringToForeground();
     }
     const std::string text = RowText(name, address, OffState(record.status));
@@ -378,7 +363,6 @@ void Server::DeclareOff(StationRecord& record) {
 
 void Server::PopulateStations() {
     flags_ |= PopulatedFlag;
-    DrawingHold hold(*this);
     for (const Ipv4 address : addresses_.Addresses()) {
         AppendStation(address).status |= OffMark;
         AddRow(RowText(NameOf(address), address, OffState(0)));
@@ -387,16 +371,17 @@ void Server::PopulateStations() {
 }
 
 void Server::Reselect() {
-    if ((flags_ & ReselectFlag) == 0) {
-        return;
-    }
-    flags_ &= ~ReselectFlag;
-    for (const std::int32_t row : savedSelection_) {
-        if (row < 0) {
-            break;
+    if ((flags_ & ReselectFlag) != 0) {
+        flags_ &= ~ReselectFlag;
+        for (const std::int32_t row : savedSelection_) {
+            if (row < 0) {
+                break;
+            }
+            ports_.rows.SetSelected(row, true);
         }
-        ports_.rows.SetSelected(row, true);
     }
+    // The row changes since the last time are drawn together.
+    ReleaseDrawing();
 }
 
 int Server::FindRow(Ipv4 address) {

@@ -80,7 +80,8 @@ public:
     void PopulateStations();
     void CheckAllStations();
 
-    // Timer 2, every 50 ms.
+    // Timer 2, every 50 ms: applies the saved selection when ReselectFlag asks for it, and draws
+    // the list's row changes since the last call.
     void Reselect();
 
     // The index of the first row whose address part is the address, or -1.
@@ -120,8 +121,12 @@ public:
 private:
     // The reverse look-up of an address, or "N/A".
     std::string NameOf(Ipv4 address);
-    // Holds the list's drawing from the first row change of a pass to the pass's end.
-    class DrawingHold;
+    // The list draws its row changes together: the first change holds its drawing, the next
+    // reselect (every 50 ms) or any box releases it.
+    void HoldDrawing();
+    void ReleaseDrawing();
+    // An information box ("Vorlek Information") with the list drawn as it is.
+    void ShowNotice(const std::string& text);
     // The list's row changes, each also made in rowIndex_.
     int AddRow(const std::string& text);
     void DeleteRow(int row);
@@ -158,8 +163,7 @@ private:
     // The address of every row of list box 1006, in list order; the engine makes every change
     // of the list's rows, so it follows them all.
     RowIndex rowIndex_;
-    // Set while a pass holds the list's drawing.
-    DrawingHold* drawingHold_ = nullptr;
+    bool drawingHeld_ = false;
 };
 
 }  // namespace vorlek

@@ -11,6 +11,7 @@ namespace vorlek::test {
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::IsEmpty;
 
 // A station list that writes its drawing holds into the journal.
 class DrawnStationList : public FakeStationList {
@@ -35,45 +36,51 @@ protected:
     DrawnStationList rows{room.journal};
 };
 
-TEST_F(DrawingTest, PopulationAndCountdownDrawTheListOnceAtTheirEnd) {
+TEST_F(DrawingTest, RowChangesAreDrawnTogetherAtTheNextReselect) {
     StartDrawn({kHost1, kHost2});
     server->PopulateStations();
+    Receive(kHost1, {0x04, 0x0A, 0x00, 0x00, 0x00});
     EXPECT_THAT(room.journal,
                 ElementsAre("hold drawing", "add vlhost1 ( 198.51.100.11 ) -- state OFF",
-                            "add vlhost2 ( 198.51.100.12 ) -- state OFF", "release drawing"));
+                            "add vlhost2 ( 198.51.100.12 ) -- state OFF",
+                            "delete vlhost1 ( 198.51.100.11 ) -- state OFF",
+                            "add vlhost1 ( 198.51.100.11 ) -- state NORMAL, remains 00:00:10"));
+    server->Reselect();
+    EXPECT_EQ(room.journal.back(), "release drawing");
 
-    Receive(kHost1, {0x04, 0x0A, 0x00, 0x00, 0x00});
-    Receive(kHost2, {0x04, 0x14, 0x00, 0x00, 0x00});
     room.journal.clear();
     room.clock.now += 1;
     server->RefreshCountdowns();
+    server->Reselect();
     EXPECT_THAT(room.journal,
                 ElementsAre("hold drawing",
                             "delete vlhost1 ( 198.51.100.11 ) -- state NORMAL, remains 00:00:10",
                             "add vlhost1 ( 198.51.100.11 ) -- state NORMAL, remains 00:00:09",
-                            "delete vlhost2 ( 198.51.100.12 ) -- state NORMAL, remains 00:00:20",
-                            "add vlhost2 ( 198.51.100.12 ) -- state NORMAL, remains 00:00:19",
                             "release drawing"));
-}
 
-TEST_F(DrawingTest, PassWithoutRowChangesAndSingleReportsHoldNothing) {
-    StartDrawn({kHost1});
-    server->RefreshCountdowns();
-    Receive(kHost1, {0x04, 0x02, 0x00, 0x00, 0x80});
-    for (const std::string& entry : room.journal) {
-        EXPECT_NE(entry, "hold drawing");
-    }
-}
-
-TEST_F(DrawingTest, OffBoxesAreShownWithTheListDrawn) {
-    StartDrawn({kHost1});
-    Receive(kHost1, {0x01});
-    Receive(kHost1, {0x04, 0x0A, 0x00, 0x00, 0x00});
+    // Nothing changed: nothing to draw.
     room.journal.clear();
-    LetStationsFallSilent();
-    ASSERT_THAT(room.boxes.shown, ::testing::SizeIs(1));
+    server->Reselect();
+    EXPECT_THAT(room.journal, IsEmpty());
+}
+
+TEST_F(DrawingTest, EveryBoxIsShownWithTheListDrawn) {
+    StartDrawn({kHost1, kHost2});
+    Receive(kHost1, {0x01});
+    Receive(kHost2, {0x01});
+    Receive(kHost1, {0x04, 0x0A, 0x00, 0x00, 0x00});
+    LetStationsFallSilent();                          // vlhost1 was counting: OFF box
+    Receive(kHost1, {0x04, 0x02, 0x00, 0x00, 0x80});  // back: ON box
+    Receive(kHost2, {0x04, 0x03, 0x00, 0x00, 0x80});  // BLOCKED box
+    ASSERT_EQ(room.boxes.shown.size(), 4u);
+
+    bool held = false;
     for (const std::string& entry : room.journal) {
-        EXPECT_NE(entry, "hold drawing");
+        if (entry == "hold drawing" || entry == "release drawing") {
+            held = entry == "hold drawing";
+        } else if (entry.starts_with("box ")) {
+            EXPECT_FALSE(held) << entry;
+        }
     }
 }
 
