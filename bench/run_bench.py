@@ -133,13 +133,14 @@ def bench_console(session, build, count, ticks, rounds):
     room, addresses = make_station_room(session, count)
     console, sim_host = room["console"], room["sim"]
     console.put_file("clients", "".join(f"{a}\r\n" for a in addresses))
+    program = None
     sim = Simulator(sim_host, session.simulator, count, "--server", console.address,
                     "--start-seconds", START_SECONDS)
     try:
         drops_before = receive_buffer_drops(console)
         program = console.start(Path(build) / "release" / "VorlekServer.exe")
         # The first tick adds every station's OFF row and checks them all: every agent answers
-        # at once. The burst is over when no datagram has been handled for three seconds.
+        # at once. The burst is over when a tick period passes without a datagram.
         wait_for_ticks(program, 1, 120)
         roomlib.wait_until(lambda: burst_settled(program), 240, interval=0.5)
         sim_stats = sim.stats()
@@ -172,15 +173,17 @@ def bench_console(session, build, count, ticks, rounds):
             "burst": burst,
         }
     finally:
+        if program is not None:
+            session.keep_log(program, f"console-{count}-{Path(build).name}")
         sim.close()
         room.close()
         session.rooms.remove(room)
 
 
 def burst_settled(program):
-    """True when the console has handled no datagram in the last three ticks."""
+    """True when the console has handled no datagram during its last tick period."""
     ticks = tick_lines(program)
-    return len(ticks) >= 4 and all(t["handled"] == 0 for t in ticks[-3:])
+    return len(ticks) >= 2 and ticks[-1]["handled"] == 0
 
 
 def bench_discovery(session, build, count):
@@ -260,7 +263,7 @@ def bench_agent(session, build, seconds):
 
 
 class Session:
-    def __init__(self, tools, simulator):
+    def __init__(self, tools, simulator, logs):
         roomlib.remove_leftovers()
         self.display_object = roomlib.Display()
         self.display = self.display_object.name
@@ -268,6 +271,12 @@ class Session:
         self.tools = Path(tools).resolve()
         self.simulator = str(Path(simulator).resolve())
         self.rooms = []
+        self.logs = Path(logs)
+        self.logs.mkdir(parents=True, exist_ok=True)
+
+    def keep_log(self, program, name):
+        """Keeps a program's stderr (the benchmark lines) after its room is gone."""
+        (self.logs / f"{name}.err").write_text(program.stderr)
 
     def close(self):
         for room in self.rooms:
@@ -303,6 +312,8 @@ def main():
     parser.add_argument("--baseline", required=True, help="benchmark build of the first version")
     parser.add_argument("--simulator", default=str(REPOSITORY / "build/bench/vorlek-room-sim"))
     parser.add_argument("--sizes", default="16,256,2048")
+    parser.add_argument("--logs", default="/tmp/vorlek-bench-logs",
+                        help="where the consoles' benchmark lines are kept")
     parser.add_argument("--only", default="console,discovery,agent")
     parser.add_argument("--agent-seconds", type=float, default=60.0)
     parser.add_argument("--ticks", type=int, default=60, help="ticks measured per console")
@@ -316,7 +327,7 @@ def main():
     builds = {"current": str(Path(arguments.current).resolve()),
               "baseline": str(Path(arguments.baseline).resolve())}
 
-    session = Session(arguments.current, arguments.simulator)
+    session = Session(arguments.current, arguments.simulator, arguments.logs)
     try:
         print("| figure | current | first implementation | ratio | target |")
         print("|---|---|---|---|---|", flush=True)

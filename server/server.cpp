@@ -39,20 +39,20 @@ void Server::Discover() {
     std::array<std::uint8_t, kReceiveBufferSize> buffer;
     const std::uint32_t start = ports_.clock.Now();
     // Unsigned difference: a clock set back during the discovery ends it instead of prolonging it.
-    while (ports_.clock.Now() - start <= kDiscoverySeconds) {
+    const auto inWindow = [&] { return ports_.clock.Now() - start <= kDiscoverySeconds; };
+    while (inWindow()) {
         if (!ports_.network.WaitReadable(kDiscoveryPoll)) {
             continue;
         }
-        const auto received = ports_.network.ReceiveFrom(buffer);
-        if (!received) {
-            continue;
+        // Everything that is waiting is taken before the next wait: a room answers at once.
+        for (auto received = ports_.network.ReceiveFrom(buffer); received && inWindow();
+             received = ports_.network.ReceiveFrom(buffer)) {
+            const Ipv4 sender = received->from.address;
+            if (sender != ownAddress_ && found.size() < kDiscoveryLimit &&
+                std::find(found.begin(), found.end(), sender) == found.end()) {
+                found.push_back(sender);
+            }
         }
-        const Ipv4 sender = received->from.address;
-        if (sender == ownAddress_ || found.size() == kDiscoveryLimit ||
-            std::find(found.begin(), found.end(), sender) != found.end()) {
-            continue;
-        }
-        found.push_back(sender);
     }
     addresses_ = HostList(std::move(found));
 }
