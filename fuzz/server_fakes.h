@@ -29,7 +29,10 @@ public:
         const auto at = std::upper_bound(
             rows.begin(), rows.end(), text,
             [](const std::string& t, const Row& row) { return Less(t, row.text); });
-        return static_cast<int>(rows.insert(at, Row{text, false}) - rows.begin());
+        // The index first: the insertion may move the rows, and with them rows.begin().
+        const auto index = at - rows.begin();
+        rows.insert(at, Row{text, false});
+        return static_cast<int>(index);
     }
 
     int FindPrefix(int start, const std::string& prefix) override {
