@@ -16,6 +16,7 @@
 // first server from another port.
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,8 @@ namespace {
 using namespace vorlek;
 using fuzz::FuzzInput;
 
+// The folder of the picture files, removed when the fuzzer ends.
+std::string gFolder;
 std::string gPicturePath;
 std::string gMissingPath;
 
@@ -247,6 +250,8 @@ private:
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     char folder[] = "/tmp/vorlek-agent-fuzz-XXXXXX";
     FUZZ_CHECK(mkdtemp(folder) != nullptr);
+    gFolder = folder;
+    std::atexit([] { std::filesystem::remove_all(gFolder); });
     gPicturePath = std::string(folder) + "/BLOCKED.BMP";
     gMissingPath = std::string(folder) + "/missing/BLOCKED.BMP";
     WritePicture(gPicturePath);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,8 @@ namespace {
 
 using namespace vorlek;
 
+// The folder of the picture file, removed when the fuzzer ends.
+std::string gFolder;
 std::string gPath;
 constexpr std::int64_t kLargestTried = 4096;
 
@@ -63,6 +66,8 @@ void CheckReversal(const LockPicture& loaded) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     char folder[] = "/dev/shm/vorlek-picture-fuzz-XXXXXX";
     FUZZ_CHECK(mkdtemp(folder) != nullptr);
+    gFolder = folder;
+    std::atexit([] { std::filesystem::remove_all(gFolder); });
     gPath = std::string(folder) + "/BLOCKED.BMP";
     return 0;
 }
