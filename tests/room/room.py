@@ -530,7 +530,7 @@ class Host:
     def command(self, args):
         """args run inside the host: its namespace, its own UTS namespace with its host name."""
         return ["ip", "netns", "exec", self.namespace, "unshare", "--uts", "sh", "-c",
-                f'hostname "$0" && exec "$@"', self.name] + [str(a) for a in args]
+                'hostname "$0" && exec "$@"', self.name] + [str(a) for a in args]
 
     def shell(self, args, timeout=COMMAND_TIMEOUT, check=True):
         """A Linux command inside the host (no Wine), run to its end."""

@@ -1,7 +1,6 @@
 """VorlekClient.exe in a room: a workstation with the stand-in input-lock driver, and fake servers
 that speak to it in datagrams written as byte literals."""
 
-import shutil
 import struct
 import subprocess
 import time
@@ -9,17 +8,12 @@ import time
 import pytest
 
 import room as roomlib
+from agent_support import (LOCK_REQUEST, UNLOCK_REQUEST, device_log, install_driver, pixel,
+                           wait_for_device_log)
 
 STATION = "station"
 SERVER = "server"
 OTHER = "other"
-
-DRIVER_FILE = "vorlek_standin.sys"
-DRIVER_SERVICE = "vorlekstandin"
-# Where the stand-in driver writes one line per request, relative to drive_c.
-DRIVER_LOG = "vorlek-device.log"
-LOCK_REQUEST = "ioctl 0x00000100 in 0 out 0"
-UNLOCK_REQUEST = "ioctl 0x00000200 in 0 out 0"
 
 AVAILABLE_REPORT = b"\x04\x02\x00\x00\x80"
 BLOCKED_REPORT = b"\x04\x03\x00\x00\x80"
@@ -28,27 +22,6 @@ STATUS_REQUEST = b"\x04"
 # Generous bounds for Wine: program start, one tick, a driver write.
 START_TIMEOUT = 15
 SETTLE = 1.0
-
-
-def install_driver(host):
-    """Installs and starts the stand-in driver in the host's prefix."""
-    target = host.prefix / "drive_c" / "windows" / "system32" / "drivers" / DRIVER_FILE
-    shutil.copyfile(host.room.testbin(DRIVER_FILE), target)
-    binary = f"C:\\windows\\system32\\drivers\\{DRIVER_FILE}"
-    host.wine("sc", "create", DRIVER_SERVICE, "type=", "kernel", "start=", "demand", "binPath=",
-              binary, check=True)
-    host.wine("sc", "start", DRIVER_SERVICE, check=True)
-
-
-def device_log(host):
-    path = host.prefix / "drive_c" / DRIVER_LOG
-    return path.read_text().splitlines() if path.exists() else []
-
-
-def wait_for_device_log(host, lines, timeout=10):
-    """Waits until the driver has recorded exactly these lines; returns what it recorded."""
-    roomlib.wait_until(lambda: device_log(host) == lines, timeout)
-    return device_log(host)
 
 
 def expect(peer, data, sender, timeout=START_TIMEOUT):
@@ -65,15 +38,6 @@ def two_row_picture(width, height, top, bottom):
                        0)
     rows = [top] * (height // 2) + [bottom] * (height - height // 2)
     return header + info + b"".join(colour * width for colour in rows)
-
-
-def pixel(path, x, y):
-    """The (red, green, blue) of one pixel of a screenshot, 8 bits each."""
-    text = subprocess.run(["convert", str(path), "-depth", "8", "-format",
-                           f"%[fx:int(255*p{{{x},{y}}}.r)] %[fx:int(255*p{{{x},{y}}}.g)] "
-                           f"%[fx:int(255*p{{{x},{y}}}.b)]", "info:"],
-                          capture_output=True, check=True, timeout=30).stdout.decode()
-    return tuple(int(v) for v in text.split())
 
 
 # The lock window as the probe lists it: class, title and the whole 1024 x 768 screen.

@@ -2,23 +2,18 @@
 burst of ten thousand, and broken "servers" and "BLOCKED.BMP" files. The agent must ignore what
 it does not act on, answer what it does, and keep running. Datagrams are byte literals."""
 
-import shutil
 import struct
 import time
 
 import pytest
 
 import room as roomlib
+from agent_support import (LOCK_REQUEST, UNLOCK_REQUEST, device_log, install_driver,
+                           wait_for_device_log)
 
 STATION = "station"
 SERVER = "server"
 STRANGER = "stranger"
-
-DRIVER_FILE = "vorlek_standin.sys"
-DRIVER_SERVICE = "vorlekstandin"
-DRIVER_LOG = "vorlek-device.log"
-LOCK_REQUEST = "ioctl 0x00000100 in 0 out 0"
-UNLOCK_REQUEST = "ioctl 0x00000200 in 0 out 0"
 
 HELLO = b"\x01"
 STATUS_REQUEST = b"\x04"
@@ -31,25 +26,6 @@ SET_TIME_60 = b"\x03\x3c\x00\x00\x00"
 START_TIMEOUT = 20
 SETTLE = 1.0
 MEGABYTES_10 = 10 * 1024 * 1024
-
-
-def install_driver(host):
-    target = host.prefix / "drive_c" / "windows" / "system32" / "drivers" / DRIVER_FILE
-    shutil.copyfile(host.room.testbin(DRIVER_FILE), target)
-    binary = f"C:\\windows\\system32\\drivers\\{DRIVER_FILE}"
-    host.wine("sc", "create", DRIVER_SERVICE, "type=", "kernel", "start=", "demand", "binPath=",
-              binary, check=True)
-    host.wine("sc", "start", DRIVER_SERVICE, check=True)
-
-
-def device_log(host):
-    path = host.prefix / "drive_c" / DRIVER_LOG
-    return path.read_text().splitlines() if path.exists() else []
-
-
-def wait_for_device_log(host, lines, timeout=10):
-    roomlib.wait_until(lambda: device_log(host) == lines, timeout)
-    return device_log(host)
 
 
 def lock_windows(host):

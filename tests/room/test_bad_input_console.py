@@ -7,7 +7,7 @@ import time
 import pytest
 
 import room as roomlib
-from test_console_support import (HELLO, INFORMATION, SERVER, SETTLE, START_TIMEOUT,
+from console_support import (HELLO, INFORMATION, SERVER, SETTLE, START_TIMEOUT,
                                   STATUS_REQUEST, Console, FakeAgent)
 
 LISTED = "vlhost1"

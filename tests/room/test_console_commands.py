@@ -8,7 +8,7 @@ import time
 import pytest
 
 import room as roomlib
-from test_console_support import (AVAILABLE, INFORMATION, SERVER, SETTLE, START_TIMEOUT,
+from console_support import (AVAILABLE, INFORMATION, SERVER, SETTLE, START_TIMEOUT,
                                   STATUS_REQUEST, Console, FakeAgent, press_keys, shot_folder,
                                   xdotool)
 

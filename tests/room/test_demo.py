@@ -14,7 +14,7 @@ from pathlib import Path
 import pytest
 
 import room as roomlib
-from test_agent import pixel
+from agent_support import pixel
 
 REPOSITORY = Path(__file__).resolve().parents[2]
 # Setup and build are no-ops after the test command's own; the script takes about a minute.

@@ -12,6 +12,7 @@ from pathlib import Path
 import pytest
 
 import room as roomlib
+from agent_support import install_driver
 
 
 HELLO = b"\x01"
@@ -48,9 +49,6 @@ NO_DRIVER_NOTE = (
 
 # A customised station list: a comment, two stations, no line end after the last.
 OPERATORS_LIST = b"# room 2\r\n198.51.100.31\r\n198.51.100.32"
-
-DRIVER_FILE = "vorlek_standin.sys"
-DRIVER_SERVICE = "vorlekstandin"
 
 _runs = itertools.count()
 
@@ -135,16 +133,6 @@ def registry_key(host, key):
     """The text of a registry key, or None when it does not exist."""
     result = host.wine("reg", "query", UNINSTALL_KEY + key)
     return result.stdout if result.returncode == 0 else None
-
-
-def install_driver(host):
-    """Installs and starts the stand-in input-lock driver in the host's prefix."""
-    target = host.prefix / "drive_c" / "windows" / "system32" / "drivers" / DRIVER_FILE
-    shutil.copyfile(host.room.testbin(DRIVER_FILE), target)
-    binary = f"C:\\windows\\system32\\drivers\\{DRIVER_FILE}"
-    host.wine("sc", "create", DRIVER_SERVICE, "type=", "kernel", "start=", "demand", "binPath=",
-              binary, check=True)
-    host.wine("sc", "start", DRIVER_SERVICE, check=True)
 
 
 def failing_netsh(host):

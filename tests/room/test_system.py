@@ -9,8 +9,8 @@ import time
 import pytest
 
 import room as roomlib
-from test_agent import LOCK_REQUEST, UNLOCK_REQUEST, device_log, install_driver, pixel
-from test_console_support import INFORMATION, MAIN_TITLE, Console, shot_folder
+from agent_support import LOCK_REQUEST, UNLOCK_REQUEST, device_log, install_driver, pixel
+from console_support import INFORMATION, MAIN_TITLE, Console, shot_folder
 
 CONSOLE = "frontdesk"
 STATIONS = ["alpha", "bravo", "charlie"]
@@ -193,8 +193,8 @@ def test_added_hour_runs_out_locks_and_the_operators_commands_reach_both_sides(s
     red, green, blue = pixel(shot, 450, 250)
     assert red > 180 and green < 120 and blue < 100, (red, green, blue)
     assert console.close_box(INFORMATION) is not None
-    rows = wait_for_rows(console, [row(room, "alpha", " -- state BLOCKED"),
-                                   counting_row(room, "bravo", r"00:5\d:\d\d")])
+    wait_for_rows(console, [row(room, "alpha", " -- state BLOCKED"),
+                  counting_row(room, "bravo", r"00:5\d:\d\d")])
 
     # Pause, Resume, Unlimited and Free on bravo; each answer comes back as bravo's row.
     select_rows(console, 1)
