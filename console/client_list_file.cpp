@@ -1,8 +1,9 @@
 #include "console/client_list_file.h"
 
-#include <cctype>
 #include <memory>
 #include <optional>
+
+#include "link/scan.h"
 
 namespace vorlek {
 
@@ -12,10 +13,6 @@ struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 using ReadFile = std::unique_ptr<std::FILE, FileCloser>;
-
-bool IsSpace(char c) {
-    return std::isspace(static_cast<unsigned char>(c)) != 0;
-}
 
 // One line with its line end, if the file had one; nullopt at the end of the file.
 std::optional<std::string> ReadLine(std::FILE* file) {
@@ -31,21 +28,6 @@ std::optional<std::string> ReadLine(std::FILE* file) {
         return std::nullopt;
     }
     return line;
-}
-
-// The first white-space-delimited word of a line, as " %s " takes it; empty when there is none.
-// Like the server's reader (and a list-box row), the word sees the line only up to a NUL byte.
-std::string_view FirstWord(std::string_view line) {
-    line = line.substr(0, line.find('\0'));
-    std::size_t begin = 0;
-    while (begin < line.size() && IsSpace(line[begin])) {
-        ++begin;
-    }
-    std::size_t end = begin;
-    while (end < line.size() && !IsSpace(line[end])) {
-        ++end;
-    }
-    return line.substr(begin, end - begin);
 }
 
 bool IsComment(std::string_view word) {

@@ -2,16 +2,14 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <cstdio>
+
+#include "link/scan.h"
 
 namespace vorlek {
 
 namespace {
 
-bool IsSpace(char c) {
-    return std::isspace(static_cast<unsigned char>(c)) != 0;
-}
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
@@ -23,7 +21,7 @@ public:
     explicit Scanner(std::string_view text) : text_(text) {}
 
     void SkipSpace() {
-        while (pos_ < text_.size() && IsSpace(text_[pos_])) {
+        while (pos_ < text_.size() && IsScanSpace(text_[pos_])) {
             ++pos_;
         }
     }

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "link/scan.h"
+
 namespace vorlek {
 
 std::span<const Ipv4> HostList::Addresses() const {
@@ -23,23 +25,6 @@ void HostList::Append(Ipv4 address) {
 }
 
 namespace {
-
-bool IsSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// The first run of non-white-space characters, as the scan pattern " %s " takes it.
-std::string_view FirstWord(std::string_view line) {
-    std::size_t begin = 0;
-    while (begin < line.size() && IsSpace(line[begin])) {
-        ++begin;
-    }
-    std::size_t end = begin;
-    while (end < line.size() && !IsSpace(line[end])) {
-        ++end;
-    }
-    return line.substr(begin, end - begin);
-}
 
 // The entry a line gives, if any: numeric when a digit stands anywhere in the line, otherwise a
 // host name to resolve.

@@ -1,6 +1,7 @@
 #include "server/station_rows.h"
 
 #include "link/protocol.h"
+#include "link/scan.h"
 
 namespace vorlek {
 
@@ -16,19 +17,15 @@ std::string WithName(std::string_view before, std::string_view name, std::string
     return text;
 }
 
-bool IsSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 std::size_t SkipSpace(std::string_view text, std::size_t pos) {
-    while (pos < text.size() && IsSpace(text[pos])) {
+    while (pos < text.size() && IsScanSpace(text[pos])) {
         ++pos;
     }
     return pos;
 }
 
 std::size_t SkipWord(std::string_view text, std::size_t pos) {
-    while (pos < text.size() && !IsSpace(text[pos])) {
+    while (pos < text.size() && !IsScanSpace(text[pos])) {
         ++pos;
     }
     return pos;
