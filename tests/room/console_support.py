@@ -2,6 +2,7 @@
 every datagram with the kernel's arrival time, and the operator's hands on VorlekServer.exe
 through the GUI probe. Holds no tests itself."""
 
+import contextlib
 import select
 import socket
 import struct
@@ -240,3 +241,22 @@ class PortBlocker:
         roomlib.kill_pids([self.process.pid])
         self.process.stdout.close()
         self.process.wait(5)
+
+
+@contextlib.contextmanager
+def fake_agents(room):
+    """Gives the room agent(name, **kwargs), which makes a FakeAgent in that host; every agent it
+    made is closed when the block ends."""
+    agents = []
+
+    def agent(name, **kwargs):
+        made = FakeAgent(room[name], **kwargs)
+        agents.append(made)
+        return made
+
+    room.agent = agent
+    try:
+        yield room
+    finally:
+        for made in agents:
+            made.close()

@@ -7,8 +7,8 @@ import time
 import pytest
 
 import room as roomlib
-from console_support import (HELLO, INFORMATION, SERVER, SETTLE, START_TIMEOUT,
-                                  STATUS_REQUEST, Console, FakeAgent)
+from console_support import (HELLO, INFORMATION, SERVER, SETTLE, START_TIMEOUT, STATUS_REQUEST,
+                             Console, fake_agents)
 
 LISTED = "vlhost1"
 NEWCOMER = "vlhost2"
@@ -26,18 +26,8 @@ EDIT_CLIENT_LIST = 40017
 
 @pytest.fixture
 def console_room(room_factory):
-    room = room_factory(HOSTS, unnamed=[STRANGER], warm=[SERVER])
-    agents = []
-
-    def agent(name, **kwargs):
-        made = FakeAgent(room[name], **kwargs)
-        agents.append(made)
-        return made
-
-    room.agent = agent
-    yield room
-    for made in agents:
-        made.close()
+    with fake_agents(room_factory(HOSTS, unnamed=[STRANGER], warm=[SERVER])) as room:
+        yield room
 
 
 def row(room, name, state=""):

@@ -8,8 +8,8 @@ import pytest
 
 import room as roomlib
 from console_support import (AVAILABLE, HELLO, INFORMATION, SERVER, SETTLE, START_TIMEOUT,
-                                  STATUS_REQUEST, Console, FakeAgent, PortBlocker, press_keys,
-                                  shot_folder)
+                             STATUS_REQUEST, Console, PortBlocker, fake_agents, press_keys,
+                             shot_folder)
 
 HOSTS = [SERVER, "vlhost1", "vlhost2", "vlhost3", "nameless"]
 # Listed in "clients" so that the console starts without discovery; nobody answers for it.
@@ -19,18 +19,8 @@ ABSENT_ROW = f"N/A ( {ABSENT} ) -- state OFF"
 
 @pytest.fixture
 def console_room(room_factory):
-    room = room_factory(HOSTS, unnamed=["nameless"])
-    agents = []
-
-    def agent(name, **kwargs):
-        made = FakeAgent(room[name], **kwargs)
-        agents.append(made)
-        return made
-
-    room.agent = agent
-    yield room
-    for made in agents:
-        made.close()
+    with fake_agents(room_factory(HOSTS, unnamed=["nameless"])) as room:
+        yield room
 
 
 def start_console(room, clients=None, wait=True):

@@ -9,8 +9,8 @@ import pytest
 
 import room as roomlib
 from console_support import (AVAILABLE, INFORMATION, SERVER, SETTLE, START_TIMEOUT,
-                                  STATUS_REQUEST, Console, FakeAgent, press_keys, shot_folder,
-                                  xdotool)
+                             STATUS_REQUEST, Console, fake_agents, press_keys, shot_folder,
+                             xdotool)
 
 HOSTS = [SERVER, "vlhost1", "vlhost2", "vlhost3", "nameless"]
 # A report that leaves the Death Timer edit alone and is not counted down: paused, 3600 s.
@@ -19,18 +19,8 @@ PAUSED_HOUR = b"\x04\x10\x0e\x00\x20"
 
 @pytest.fixture
 def console_room(room_factory):
-    room = room_factory(HOSTS, unnamed=["nameless"])
-    agents = []
-
-    def agent(name, **kwargs):
-        made = FakeAgent(room[name], **kwargs)
-        agents.append(made)
-        return made
-
-    room.agent = agent
-    yield room
-    for made in agents:
-        made.close()
+    with fake_agents(room_factory(HOSTS, unnamed=["nameless"])) as room:
+        yield room
 
 
 def start_console(room, clients):
