@@ -19,6 +19,9 @@ constexpr std::uint32_t kDiscoverySeconds = 5;
 
 constexpr std::string_view kInformationCaption = "Vorlek Information";
 
+// While the rows keep changing, one reselect in this many draws them: about four times a second.
+constexpr int kBusyRedrawPeriod = 5;
+
 Peer StationPeer(Ipv4 address) {
     return {address, kStationPort};
 }
@@ -380,8 +383,21 @@ void Server::Reselect() {
             ports_.rows.SetSelected(row, true);
         }
     }
-    // The row changes since the last time are drawn together.
+    DrawHeldChanges();
+}
+
+void Server::DrawHeldChanges() {
+    if (!drawingHeld_) {
+        // A quiet period: the next change is drawn at the first reselect after it.
+        busyReselectsLeft_ = 0;
+        return;
+    }
+    if (busyReselectsLeft_ > 0) {
+        --busyReselectsLeft_;
+        return;
+    }
     ReleaseDrawing();
+    busyReselectsLeft_ = kBusyRedrawPeriod - 1;
 }
 
 int Server::FindRow(Ipv4 address) {

@@ -81,7 +81,9 @@ public:
     void CheckAllStations();
 
     // Timer 2, every 50 ms: applies the saved selection when ReselectFlag asks for it, and draws
-    // the list's row changes since the last call.
+    // the list's row changes since the last call. While the rows keep changing from one call to
+    // the next (a whole room answering at once), they are drawn at every fifth
+    // call only: letting a long list draw again costs more than the changes themselves.
     void Reselect();
 
     // The index of the first row whose address part is the address, or -1.
@@ -121,10 +123,12 @@ public:
 private:
     // The reverse look-up of an address, or "N/A".
     std::string NameOf(Ipv4 address);
-    // The list draws its row changes together: the first change holds its drawing, the next
-    // reselect (every 50 ms) or any box releases it.
+    // The list draws its row changes together: the first change holds its drawing, a reselect
+    // or any box releases it.
     void HoldDrawing();
     void ReleaseDrawing();
+    // Releases the drawing held since the last reselect, paced while the rows keep changing.
+    void DrawHeldChanges();
     // An information box ("Vorlek Information") with the list drawn as it is.
     void ShowNotice(const std::string& text);
     // The list's row changes, each also made in rowIndex_.
@@ -164,6 +168,8 @@ private:
     // of the list's rows, so it follows them all.
     RowIndex rowIndex_;
     bool drawingHeld_ = false;
+    // Reselects that leave held changes undrawn before the next one draws them.
+    int busyReselectsLeft_ = 0;
 };
 
 }  // namespace vorlek

@@ -47,6 +47,8 @@ TEST_F(DrawingTest, RowChangesAreDrawnTogetherAtTheNextReselect) {
                             "add vlhost1 ( 198.51.100.11 ) -- state NORMAL, remains 00:00:10"));
     server->Reselect();
     EXPECT_EQ(room.journal.back(), "release drawing");
+    // The rest of the second passes without a change.
+    server->Reselect();
 
     room.journal.clear();
     room.clock.now += 1;
@@ -62,6 +64,53 @@ TEST_F(DrawingTest, RowChangesAreDrawnTogetherAtTheNextReselect) {
     room.journal.clear();
     server->Reselect();
     EXPECT_THAT(room.journal, IsEmpty());
+}
+
+TEST_F(DrawingTest, RowsThatKeepChangingAreDrawnAtEveryFifthReselect) {
+    StartDrawn({kHost1, kHost2});
+    server->PopulateStations();
+    const auto reselectsUntilDrawn = [&] {
+        for (int reselects = 1; reselects <= 10; ++reselects) {
+            room.journal.clear();
+            server->Reselect();
+            if (!room.journal.empty()) {
+                EXPECT_THAT(room.journal, ElementsAre("release drawing"));
+                return reselects;
+            }
+            // Still changing before the next reselect.
+            Receive(kHost2, {0x04, static_cast<std::uint8_t>(reselects), 0x00, 0x00, 0x00});
+        }
+        return 0;
+    };
+    // Changes after a quiet time are drawn at once.
+    EXPECT_EQ(reselectsUntilDrawn(), 1);
+    Receive(kHost1, {0x04, 0x0A, 0x00, 0x00, 0x00});
+    EXPECT_EQ(reselectsUntilDrawn(), 5);
+    Receive(kHost1, {0x04, 0x0B, 0x00, 0x00, 0x00});
+    EXPECT_EQ(reselectsUntilDrawn(), 5);
+
+    // One reselect without a change ends the busy time.
+    room.journal.clear();
+    server->Reselect();
+    EXPECT_THAT(room.journal, IsEmpty());
+    Receive(kHost1, {0x04, 0x0C, 0x00, 0x00, 0x00});
+    EXPECT_EQ(reselectsUntilDrawn(), 1);
+}
+
+TEST_F(DrawingTest, ABoxDrawsTheHeldChangesWhateverTheReselects) {
+    StartDrawn({kHost1, kHost2});
+    server->PopulateStations();
+    server->Reselect();
+    Receive(kHost1, {0x04, 0x0A, 0x00, 0x00, 0x00});
+    // Busy: this reselect leaves the change undrawn.
+    server->Reselect();
+    room.journal.clear();
+    Receive(kHost2, {0x04, 0x03, 0x00, 0x00, 0x80});
+    EXPECT_THAT(room.journal,
+                ElementsAre("death timer N/A", "delete vlhost2 ( 198.51.100.12 ) -- state OFF",
+                            "add vlhost2 ( 198.51.100.12 ) -- state BLOCKED", "release drawing",
+                            "box Client 'vlhost2' ( 198.51.100.12 ) is BLOCKED", "box closed",
+                            "foreground"));
 }
 
 TEST_F(DrawingTest, EveryBoxIsShownWithTheListDrawn) {
