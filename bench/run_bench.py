@@ -39,6 +39,17 @@ TICK_LINE = re.compile(
     r"vorlek-bench tick (?P<seconds>[\d.]+) cpu (?P<cpu>[\d.]+) at (?P<at>[\d.]+) "
     r"handled (?P<handled>\d+) last (?P<last>[\d.]+)")
 DISCOVERY_LINE = re.compile(r"vorlek-bench discovery wall (?P<wall>[\d.]+) cpu (?P<cpu>[\d.]+)")
+COSTS_LINE = re.compile(
+    r"vorlek-list-costs rows \d+ delete (?P<delete>[\d.]+) add (?P<add>[\d.]+) "
+    r"clear (?P<clear>[\d.]+) release (?P<release>[\d.]+) paint (?P<paint>[\d.]+) "
+    r"lookups (?P<lookups>[\d.]+) named (?P<named>\d+)")
+FLOOR_FIGURES = [
+    ("delete", "delete every row"),
+    ("add", "add every row again (sorted)"),
+    ("clear", "clear every row's selection"),
+    ("release", "let the list draw again"),
+    ("paint", "paint the visible rows"),
+]
 
 
 def sim_addresses(count):
@@ -204,6 +215,38 @@ def bench_discovery(session, build, count):
         session.rooms.remove(room)
 
 
+def bench_floor(session, count, named):
+    """The platform's costs of one second of row work, without the console: the medians of
+    vorlek-list-costs.exe's passes in a console host of a station room."""
+    room, _ = make_station_room(session, count, named)
+    try:
+        program = room["console"].start(session.tools / "bench-probe" / "vorlek-list-costs.exe",
+                                         count)
+        roomlib.wait_until(lambda: not program.running, 300, interval=0.5)
+        passes = [{k: float(v) for k, v in m.groupdict().items()}
+                  for m in COSTS_LINE.finditer(program.stderr)]
+        if not passes:
+            raise roomlib.RoomError("vorlek-list-costs.exe printed no figures")
+        return {key: statistics.median(p[key] for p in passes) for key in passes[0]}
+    finally:
+        room.close()
+        session.rooms.remove(room)
+
+
+def print_floor(session, sizes):
+    print()
+    print("| platform cost under Wine, without the console (median of 5 passes) | seconds |")
+    print("|---|---|", flush=True)
+    for count in sizes:
+        named, unnamed = bench_floor(session, count, True), bench_floor(session, count, False)
+        for key, name in FLOOR_FIGURES:
+            print(f"| {name}, N={count} | {named[key]:.4f} |", flush=True)
+        print(f"| look up every name, {int(named['named'])} of {count} in the hosts file "
+              f"| {named['lookups']:.4f} |")
+        print(f"| look up every name, none in the hosts file | {unnamed['lookups']:.4f} |",
+              flush=True)
+
+
 def process_cpu_and_rss(pid):
     """CPU seconds (user + system) and resident kilobytes of the Linux process of a Wine
     program."""
@@ -316,7 +359,7 @@ def main():
                         help="stations the name service does not know (rows named N/A)")
     parser.add_argument("--logs", default="/tmp/vorlek-bench-logs",
                         help="where the consoles' benchmark lines are kept")
-    parser.add_argument("--only", default="console,discovery,agent")
+    parser.add_argument("--only", default="console,discovery,agent,floor")
     parser.add_argument("--agent-seconds", type=float, default=60.0)
     parser.add_argument("--ticks", type=int, default=60, help="ticks measured per console")
     parser.add_argument("--baseline-ticks", type=int, help="ticks of the first implementation "
@@ -364,6 +407,8 @@ def main():
             row("agent CPU per hour, counting", cur["counting"], base["counting"], "s")
             row("agent resident memory (Linux RSS under Wine)", cur["rss_idle"],
                 base["rss_idle"], "MB", lambda v: v < 4.0)
+        if "floor" in parts:
+            print_floor(session, sizes)
     finally:
         session.close()
 
