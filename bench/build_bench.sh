@@ -16,7 +16,7 @@ rm -f "$build/bench-probe/libvorlek_bench_probe.a"
 i686-w64-mingw32-ar rcs "$build/bench-probe/libvorlek_bench_probe.a" "$build/bench-probe/tick_timer.o"
 # The platform's own costs of the console's row work, measured without the console.
 i686-w64-mingw32-g++ -std=c++20 -O2 -Wall -Wextra -Werror -D_WIN32_WINNT=0x0602 -static -mwindows \
-    "$bench/list_costs.cpp" -o "$build/bench-probe/vorlek-list-costs.exe" -lws2_32
+    "$bench/platform_costs.cpp" -o "$build/bench-probe/vorlek-platform-costs.exe" -lws2_32
 
 wrap=""
 for symbol in _ZN6vorlek6Server11OnTimerTickEv _ZN6vorlek6Server14HandleDatagramEv \

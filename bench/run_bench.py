@@ -40,9 +40,10 @@ TICK_LINE = re.compile(
     r"handled (?P<handled>\d+) last (?P<last>[\d.]+)")
 DISCOVERY_LINE = re.compile(r"vorlek-bench discovery wall (?P<wall>[\d.]+) cpu (?P<cpu>[\d.]+)")
 COSTS_LINE = re.compile(
-    r"vorlek-list-costs rows \d+ delete (?P<delete>[\d.]+) add (?P<add>[\d.]+) "
+    r"vorlek-platform-costs rows \d+ delete (?P<delete>[\d.]+) add (?P<add>[\d.]+) "
     r"clear (?P<clear>[\d.]+) release (?P<release>[\d.]+) paint (?P<paint>[\d.]+) "
-    r"lookups (?P<lookups>[\d.]+) named (?P<named>\d+)")
+    r"lookups (?P<lookups>[\d.]+) named (?P<named>\d+) "
+    r"receives (?P<receives>[\d.]+) received (?P<received>\d+)")
 FLOOR_FIGURES = [
     ("delete", "delete every row"),
     ("add", "add every row again (sorted)"),
@@ -198,17 +199,20 @@ def burst_settled(program):
 
 
 def bench_discovery(session, build, count):
-    """Start-up without "clients" while count stations answer the discovery's broadcast."""
+    """Start-up without "clients" while count stations answer the discovery's broadcast: the
+    CPU time of the discovery and the answers lost for a full receive buffer."""
     room, _ = make_station_room(session, count, named=False)
     console, sim_host = room["console"], room["sim"]
     sim = Simulator(sim_host, session.simulator, count, "--server", console.address,
                     "--broadcast")
     try:
+        drops_before = receive_buffer_drops(console)
         program = console.start(Path(build) / "release" / "VorlekServer.exe")
         roomlib.wait_until(lambda: DISCOVERY_LINE.search(program.stderr) or not program.running,
                            60, interval=0.2)
         found = DISCOVERY_LINE.search(program.stderr)
-        return float(found["cpu"]) if found else float("nan")
+        return {"cpu": float(found["cpu"]) if found else float("nan"),
+                "lost": receive_buffer_drops(console) - drops_before}
     finally:
         sim.close()
         room.close()
@@ -217,16 +221,16 @@ def bench_discovery(session, build, count):
 
 def bench_floor(session, count, named):
     """The platform's costs of one second of row work, without the console: the medians of
-    vorlek-list-costs.exe's passes in a console host of a station room."""
+    vorlek-platform-costs.exe's passes in a console host of a station room."""
     room, _ = make_station_room(session, count, named)
     try:
-        program = room["console"].start(session.tools / "bench-probe" / "vorlek-list-costs.exe",
+        program = room["console"].start(session.tools / "bench-probe" / "vorlek-platform-costs.exe",
                                          count)
         roomlib.wait_until(lambda: not program.running, 300, interval=0.5)
         passes = [{k: float(v) for k, v in m.groupdict().items()}
                   for m in COSTS_LINE.finditer(program.stderr)]
         if not passes:
-            raise roomlib.RoomError("vorlek-list-costs.exe printed no figures")
+            raise roomlib.RoomError("vorlek-platform-costs.exe printed no figures")
         return {key: statistics.median(p[key] for p in passes) for key in passes[0]}
     finally:
         room.close()
@@ -243,8 +247,9 @@ def print_floor(session, sizes):
             print(f"| {name}, N={count} | {named[key]:.4f} |", flush=True)
         print(f"| look up every name, {int(named['named'])} of {count} in the hosts file "
               f"| {named['lookups']:.4f} |")
-        print(f"| look up every name, none in the hosts file | {unnamed['lookups']:.4f} |",
-              flush=True)
+        print(f"| look up every name, none in the hosts file | {unnamed['lookups']:.4f} |")
+        print(f"| receive {int(named['received'])} waiting datagrams of 5 bytes "
+              f"| {named['receives']:.4f} |", flush=True)
 
 
 def process_cpu_and_rss(pid):
@@ -399,7 +404,9 @@ def main():
         if "discovery" in parts:
             for count in sizes:
                 cur, base = (bench_discovery(session, b, count) for b in builds.values())
-                row(f"discovery CPU, N={count} answering", cur, base, "s", lambda v: v < 0.1)
+                row(f"discovery CPU, N={count} answering", cur["cpu"], base["cpu"], "s",
+                    lambda v: v < 0.1)
+                row(f"discovery, answers lost, N={count}", cur["lost"], base["lost"], "")
         if "agent" in parts:
             cur, base = (bench_agent(session, b, arguments.agent_seconds)
                          for b in builds.values())

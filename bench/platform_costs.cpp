@@ -1,11 +1,14 @@
-// vorlek-list-costs.exe: what the platform charges for one second of the console's row work,
+// vorlek-platform-costs.exe: what the platform charges for the console's work with N stations,
 // without the console. It builds a list box with the station list's styles and N rows like the
 // console's, then, for a few passes, rewrites every row the way a tick does (delete, add, clear
-// the row's selection) with the drawing held, lets the list draw again, and looks up the name of
-// every station address. The figures are the floor under any implementation of the tick.
-//   vorlek-list-costs.exe [COUNT]
+// the row's selection) with the drawing held, lets the list draw again, looks up the name of
+// every station address, and receives N datagrams of 5 bytes that it sent itself over loopback,
+// as the discovery and a burst receive a room's answers. The figures are the floor under any
+// implementation of the console.
+//   vorlek-platform-costs.exe [COUNT]
 // One line per pass on stderr:
-//   vorlek-list-costs rows N delete S add S clear S release S paint S lookups S named K
+//   vorlek-platform-costs rows N delete S add S clear S release S paint S lookups S named K
+//       receives S received K
 // Winsock's header comes before the rest of the Windows headers.
 #include <winsock2.h>
 
@@ -65,6 +68,44 @@ std::string RowText(int station, in_addr address, int seconds) {
     return text;
 }
 
+// Receives count datagrams that a loopback socket sends itself first; returns how many arrived.
+// The time of the receives alone is added to seconds.
+int ReceiveOwnDatagrams(int count, double& seconds) {
+    const SOCKET socket = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (socket == INVALID_SOCKET) {
+        return 0;
+    }
+    const int bufferSize = 2 * 1024 * 1024;
+    setsockopt(socket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bufferSize),
+               sizeof bufferSize);
+    sockaddr_in own{};
+    own.sin_family = AF_INET;
+    own.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int ownLength = sizeof own;
+    u_long nonBlocking = 1;
+    int received = 0;
+    if (bind(socket, reinterpret_cast<const sockaddr*>(&own), sizeof own) == 0 &&
+        getsockname(socket, reinterpret_cast<sockaddr*>(&own), &ownLength) == 0 &&
+        ioctlsocket(socket, FIONBIO, &nonBlocking) == 0) {
+        const char report[5] = {0x04, 0x0A, 0x00, 0x00, 0x00};
+        for (int i = 0; i < count; ++i) {
+            sendto(socket, report, sizeof report, 0, reinterpret_cast<const sockaddr*>(&own),
+                   sizeof own);
+        }
+        char buffer[512];
+        Stopwatch watch;
+        sockaddr_in sender{};
+        int senderLength = sizeof sender;
+        while (recvfrom(socket, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&sender),
+                        &senderLength) >= 0) {
+            ++received;
+        }
+        seconds += watch.Lap();
+    }
+    closesocket(socket);
+    return received;
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
@@ -74,8 +115,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     if (WSAStartup(MAKEWORD(2, 2), &winsock) != 0) {
         return 1;
     }
-    HWND top = CreateWindowA("STATIC", "Vorlek list costs", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
-                             640, 520, nullptr, nullptr, instance, nullptr);
+    HWND top = CreateWindowA("STATIC", "Vorlek platform costs", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0,
+                             0, 640, 520, nullptr, nullptr, instance, nullptr);
     HWND list = CreateWindowA("LISTBOX", "",
                               WS_CHILD | WS_VISIBLE | LBS_SORT | LBS_MULTIPLESEL | LBS_NOTIFY |
                                   LBS_DISABLENOSCROLL | LBS_NOINTEGRALHEIGHT | WS_VSCROLL |
@@ -122,10 +163,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
             }
         }
         const double lookups = watch.Lap();
+        double receiving = 0;
+        const int received = ReceiveOwnDatagrams(count, receiving);
         std::fprintf(stderr,
-                     "vorlek-list-costs rows %d delete %.6f add %.6f clear %.6f release %.6f "
-                     "paint %.6f lookups %.6f named %d\n",
-                     count, deleting, adding, clearing, releasing, painting, lookups, named);
+                     "vorlek-platform-costs rows %d delete %.6f add %.6f clear %.6f release %.6f "
+                     "paint %.6f lookups %.6f named %d receives %.6f received %d\n",
+                     count, deleting, adding, clearing, releasing, painting, lookups, named,
+                     receiving, received);
     }
     DestroyWindow(top);
     WSACleanup();
