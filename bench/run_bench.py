@@ -38,7 +38,8 @@ DRIVER_SERVICE = "vorlekstandin"
 TICK_LINE = re.compile(
     r"vorlek-bench tick (?P<seconds>[\d.]+) cpu (?P<cpu>[\d.]+) at (?P<at>[\d.]+) "
     r"handled (?P<handled>\d+) last (?P<last>[\d.]+)")
-DISCOVERY_LINE = re.compile(r"vorlek-bench discovery wall (?P<wall>[\d.]+) cpu (?P<cpu>[\d.]+)")
+DISCOVERY_LINE = re.compile(r"vorlek-bench discovery wall (?P<wall>[\d.]+) cpu (?P<cpu>[\d.]+) "
+                            r"thread (?P<thread>[\d.]+)")
 COSTS_LINE = re.compile(
     r"vorlek-platform-costs rows \d+ delete (?P<delete>[\d.]+) add (?P<add>[\d.]+) "
     r"clear (?P<clear>[\d.]+) release (?P<release>[\d.]+) paint (?P<paint>[\d.]+) "
@@ -212,6 +213,7 @@ def bench_discovery(session, build, count):
                            60, interval=0.2)
         found = DISCOVERY_LINE.search(program.stderr)
         return {"cpu": float(found["cpu"]) if found else float("nan"),
+                "thread": float(found["thread"]) if found else float("nan"),
                 "lost": receive_buffer_drops(console) - drops_before}
     finally:
         sim.close()
@@ -406,6 +408,7 @@ def main():
                 cur, base = (bench_discovery(session, b, count) for b in builds.values())
                 row(f"discovery CPU, N={count} answering", cur["cpu"], base["cpu"], "s",
                     lambda v: v < 0.1)
+                row(f"discovery CPU of the thread, N={count}", cur["thread"], base["thread"], "s")
                 row(f"discovery, answers lost, N={count}", cur["lost"], base["lost"], "")
         if "agent" in parts:
             cur, base = (bench_agent(session, b, arguments.agent_seconds)

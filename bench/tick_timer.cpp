@@ -107,8 +107,10 @@ void __attribute__((thiscall)) WrapDiscover(void* server) {
     LARGE_INTEGER start;
     QueryPerformanceCounter(&start);
     const double cpuBefore = ProcessCpuSeconds();
+    const double threadBefore = ThreadCpuSeconds();
     RealDiscover(server);
-    std::fprintf(stderr, "vorlek-bench discovery wall %.6f cpu %.6f\n", ElapsedSince(start),
-                 ProcessCpuSeconds() - cpuBefore);
+    std::fprintf(stderr, "vorlek-bench discovery wall %.6f cpu %.6f thread %.6f\n",
+                 ElapsedSince(start), ProcessCpuSeconds() - cpuBefore,
+                 ThreadCpuSeconds() - threadBefore);
     std::fflush(stderr);
 }

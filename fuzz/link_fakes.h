@@ -53,6 +53,8 @@ public:
         return !waiting.empty();
     }
 
+    void Pause(std::chrono::milliseconds) override {}
+
     std::deque<Packet> waiting;
     std::vector<Packet> sent;
     std::size_t receives = 0;

@@ -32,6 +32,8 @@ public:
     virtual std::optional<Received> ReceiveFrom(std::span<std::uint8_t> buffer) = 0;
     // Waits up to the given time for a datagram to become readable; true when one is.
     virtual bool WaitReadable(std::chrono::milliseconds timeout) = 0;
+    // Waits the given time whatever arrives; datagrams meanwhile wait in the socket's buffer.
+    virtual void Pause(std::chrono::milliseconds duration) = 0;
 };
 
 class NameService {

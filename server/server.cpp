@@ -14,6 +14,9 @@ namespace {
 constexpr std::size_t kReceiveBufferSize = 512;
 // How long the discovery waits on the socket before it looks at the clock again.
 constexpr std::chrono::milliseconds kDiscoveryPoll{100};
+// After taking answers, the discovery lets the rest of a room's answers gather in the socket's
+// buffer for this long, so that it takes them together instead of waking for each one.
+constexpr std::chrono::milliseconds kDiscoveryGather{20};
 // The discovery collects the senders until the clock has passed its start by this many seconds.
 constexpr std::uint32_t kDiscoverySeconds = 5;
 
@@ -48,13 +51,18 @@ void Server::Discover() {
             continue;
         }
         // Everything that is waiting is taken before the next wait: a room answers at once.
+        bool took = false;
         for (auto received = ports_.network.ReceiveFrom(buffer); received && inWindow();
              received = ports_.network.ReceiveFrom(buffer)) {
+            took = true;
             const Ipv4 sender = received->from.address;
             if (sender != ownAddress_ && found.size() < kDiscoveryLimit &&
                 std::find(found.begin(), found.end(), sender) == found.end()) {
                 found.push_back(sender);
             }
+        }
+        if (took && inWindow()) {
+            ports_.network.Pause(kDiscoveryGather);
         }
     }
     addresses_ = HostList(std::move(found));

@@ -51,6 +51,10 @@ bool WinsockNetwork::WaitReadable(std::chrono::milliseconds timeout) {
     return select(0, &readable, nullptr, nullptr, &limit) > 0;
 }
 
+void WinsockNetwork::Pause(std::chrono::milliseconds duration) {
+    Sleep(static_cast<DWORD>(std::max<std::chrono::milliseconds::rep>(duration.count(), 0)));
+}
+
 std::optional<Ipv4> WinsockNetwork::LookUpName(const std::string& name) {
     const hostent* entry = gethostbyname(name.c_str());
     if (entry == nullptr || entry->h_addrtype != AF_INET || entry->h_length != 4 ||

@@ -21,6 +21,7 @@ public:
     void SendTo(Peer to, std::span<const std::uint8_t> bytes) override;
     std::optional<Received> ReceiveFrom(std::span<std::uint8_t> buffer) override;
     bool WaitReadable(std::chrono::milliseconds timeout) override;
+    void Pause(std::chrono::milliseconds duration) override;
 
     std::optional<Ipv4> LookUpName(const std::string& name) override;
     std::optional<std::string> LookUpAddress(Ipv4 address) override;

@@ -59,6 +59,7 @@ public:
         return Received{next.bytes.size(), next.from};
     }
     bool WaitReadable(std::chrono::milliseconds) override { return !incoming.empty(); }
+    void Pause(std::chrono::milliseconds) override {}
 
 private:
     Journal& journal_;

@@ -32,6 +32,7 @@ public:
     }
     std::optional<Received> ReceiveFrom(std::span<std::uint8_t>) override { return std::nullopt; }
     bool WaitReadable(std::chrono::milliseconds) override { return false; }
+    void Pause(std::chrono::milliseconds) override {}
     std::optional<Ipv4> LookUpName(const std::string&) override { return std::nullopt; }
     std::optional<std::string> LookUpAddress(Ipv4) override { return std::nullopt; }
 

@@ -206,6 +206,13 @@ bool FakeNetwork::WaitReadable(std::chrono::milliseconds) {
     return !inbound_.empty();
 }
 
+void FakeNetwork::Pause(std::chrono::milliseconds duration) {
+    pauses.push_back(duration);
+    if (onPause) {
+        onPause();
+    }
+}
+
 void FakeNetwork::Deliver(Peer from, std::vector<std::uint8_t> bytes) {
     inbound_.push_back({from, std::move(bytes)});
 }

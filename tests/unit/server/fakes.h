@@ -67,6 +67,7 @@ public:
     // and the datagram is gone.
     std::optional<Received> ReceiveFrom(std::span<std::uint8_t> buffer) override;
     bool WaitReadable(std::chrono::milliseconds timeout) override;
+    void Pause(std::chrono::milliseconds duration) override;
 
     void Deliver(Peer from, std::vector<std::uint8_t> bytes);
     // A receive that fails although the socket said a datagram was there.
@@ -78,6 +79,9 @@ public:
     int waits = 0;
     // Runs on every WaitReadable before it answers (the discovery tests move the clock here).
     std::function<void()> onWait;
+    std::vector<std::chrono::milliseconds> pauses;
+    // Runs on every Pause (datagrams that arrive meanwhile).
+    std::function<void()> onPause;
 
 private:
     struct Inbound {

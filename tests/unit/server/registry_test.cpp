@@ -130,6 +130,26 @@ TEST_F(DiscoveryTest, CollectsEachSenderOnceInOrderOfFirstDatagramForFiveSeconds
     EXPECT_THAT(room.journal, IsEmpty());
 }
 
+TEST_F(DiscoveryTest, LetsARoomsAnswersGatherAfterTakingSome) {
+    Start();
+    Arriving(0, kHost1, {0x04, 0x02, 0x00, 0x00, 0x80});
+    Arriving(2, kHost2, {0x04, 0x02, 0x00, 0x00, 0x80});
+    // The rest of the room answers while the discovery pauses after its first answer.
+    room.network.onPause = [this] {
+        room.network.onPause = nullptr;
+        room.network.Deliver({kHost3, kStationPort}, {0x04, 0x02, 0x00, 0x00, 0x80});
+        room.network.Deliver({kNameless, kStationPort}, {0x01});
+    };
+
+    Discover();
+
+    EXPECT_EQ(Addresses(), (std::vector<Ipv4>{kHost1, kHost3, kNameless, kHost2}));
+    // A pause after each wait that gave answers, none after the empty ones.
+    using std::chrono::milliseconds;
+    EXPECT_THAT(room.network.pauses,
+                ElementsAre(milliseconds(20), milliseconds(20), milliseconds(20)));
+}
+
 TEST_F(DiscoveryTest, KeepsAtMostTheLimitOfStations) {
     Start({kHost1});
     std::vector<Ipv4> expected;
