@@ -82,8 +82,8 @@ public:
 
     // Timer 2, every 50 ms: applies the saved selection when ReselectFlag asks for it, and draws
     // the list's row changes since the last call. While the rows keep changing from one call to
-    // the next (a whole room answering at once), they are drawn at every fifth
-    // call only: letting a long list draw again costs more than the changes themselves.
+    // the next (a whole room answering at once), they are drawn at every fifth call only: letting
+    // a long list draw again costs more than the changes themselves.
     void Reselect();
 
     // The index of the first row whose address part is the address, or -1.
