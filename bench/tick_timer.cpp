@@ -23,6 +23,11 @@ double ElapsedSince(const LARGE_INTEGER& start) {
     return Seconds(elapsed);
 }
 
+// A FILETIME as one count of 100-nanosecond intervals.
+unsigned long long HundredNanoseconds(const FILETIME& time) {
+    return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
 // User plus kernel time of the whole process, in seconds.
 double ProcessCpuSeconds() {
     FILETIME created;
@@ -32,19 +37,14 @@ double ProcessCpuSeconds() {
     if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) {
         return 0.0;
     }
-    const auto hundredNs = [](const FILETIME& t) {
-        return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
-    };
-    return static_cast<double>(hundredNs(kernel) + hundredNs(user)) / 1e7;
+    return static_cast<double>(HundredNanoseconds(kernel) + HundredNanoseconds(user)) / 1e7;
 }
 
 // The calendar clock as Unix time with sub-second digits, comparable with the simulator's.
 double UnixNow() {
     FILETIME now;
     GetSystemTimePreciseAsFileTime(&now);
-    const unsigned long long hundredNs =
-        (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-    return static_cast<double>(hundredNs) / 1e7 - 11644473600.0;
+    return static_cast<double>(HundredNanoseconds(now)) / 1e7 - 11644473600.0;
 }
 
 // Datagram notifications handled since the last tick line, and when the last one was handled.
@@ -60,10 +60,7 @@ double ThreadCpuSeconds() {
     if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user)) {
         return 0.0;
     }
-    const auto hundredNs = [](const FILETIME& t) {
-        return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
-    };
-    return static_cast<double>(hundredNs(kernel) + hundredNs(user)) / 1e7;
+    return static_cast<double>(HundredNanoseconds(kernel) + HundredNanoseconds(user)) / 1e7;
 }
 
 }  // namespace
