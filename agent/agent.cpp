@@ -63,6 +63,11 @@ void Agent::HandleDatagram() {
             ExecuteCommand(*datagram->word);
             break;
         case DatagramType::Status:
+            // Five bytes or more is another agent's report, not a request: answering it would
+            // start an echo between the two agents that never ends.
+            if (datagram->word) {
+                return;
+            }
             break;
         default:
             return;

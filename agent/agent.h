@@ -81,7 +81,8 @@ public:
     // could not be opened: the user has been told, and the program must end at once.
     bool Start();
     // Receives one datagram, without waiting, and acts on it; called once on every read
-    // notification of the socket.
+    // notification of the socket. A Command is obeyed and answered; a type-4 datagram shorter
+    // than a report is a status request and answered; anything else is dropped.
     void HandleDatagram();
     // Applies one command word, then reports the new status to every listed server.
     void ExecuteCommand(StatusWord word);

@@ -154,13 +154,14 @@ private:
             }
             FUZZ_CHECK(sent.back().peer.address == from.address &&
                        sent.back().peer.port == from.port && sent.back().bytes == report);
-        } else if (taken && type == 4) {
-            // Any type-4 datagram, whatever its length, is answered and changes nothing.
+        } else if (taken && type == 4 && size < 5) {
+            // A status request (shorter than a report) is answered and changes nothing.
             FUZZ_CHECK(Observe(agent_, s_) == before);
             FUZZ_CHECK(sent.size() == 1 && sent[0].peer.address == from.address &&
                        sent[0].peer.port == from.port && sent[0].bytes == report);
         } else {
-            // Empty, too long, a command without its word, or a foreign type: ignored.
+            // Empty, too long, a command without its word, another agent's report, or a
+            // foreign type: ignored.
             FUZZ_CHECK(Observe(agent_, s_) == before);
             FUZZ_CHECK(sent.empty());
         }

@@ -63,6 +63,11 @@ public:
         }
     }
 
+    bool IsSelected(int index) override {
+        return index >= 0 && index < static_cast<int>(rows.size()) &&
+               rows[static_cast<std::size_t>(index)].selected;
+    }
+
     std::optional<std::string> Text(int index) override {
         if (index < 0 || index >= static_cast<int>(rows.size())) {
             return std::nullopt;
@@ -102,11 +107,15 @@ public:
     void SetDeathTimerText(const std::string& text) override {
         deathTimer = text;
         ++deathTimerWrites;
+        typed = false;
     }
+    bool DeathTimerTyped() override { return typed; }
     void BringToForeground() override { ++foregrounds; }
 
     std::string deathTimer;
     int deathTimerWrites = 0;
+    // The operator has typed into the edit since it was last written.
+    bool typed = false;
     int foregrounds = 0;
 };
 

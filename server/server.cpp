@@ -123,10 +123,19 @@ void Server::ShowNotice(const std::string& text) {
     ports_.boxes.Show(text, kInformationCaption, BoxIcon::Information);
 }
 
+void Server::ClearDeathTimer() {
+    // A report must not write into a value half typed: the next keystroke would land beside
+    // "N/A" and make another time of it.
+    if (!ports_.window.DeathTimerTyped()) {
+        ports_.window.SetDeathTimerText(std::string(kUnknownName));
+    }
+}
+
 int Server::AddRow(const std::string& text) {
     HoldDrawing();
     const int row = ports_.rows.Add(text);
     rowIndex_.Added(row, text);
+    ++rowChanges_;
     return row;
 }
 
@@ -134,6 +143,7 @@ void Server::DeleteRow(int row) {
     HoldDrawing();
     ports_.rows.Delete(row);
     rowIndex_.Deleted(row);
+    ++rowChanges_;
 }
 
 int Server::FindAddedRow(const std::string& text, int added) {
@@ -157,11 +167,21 @@ void Server::SelectRow(int row) {
     }
 }
 
+int Server::ReplaceRow(int row, const std::string& text) {
+    // The selection is the operator's: it stays with the station, wherever its row sorts in.
+    const bool selected = ports_.rows.IsSelected(row);
+    DeleteRow(row);
+    const int added = FindAddedRow(text, AddRow(text));
+    if (selected) {
+        SelectRow(added);
+    }
+    return added;
+}
+
 int Server::RewriteRow(Ipv4 address, const std::string& text) {
     const int row = FindRow(address);
     if (row >= 0) {
-        DeleteRow(row);
-        AddRow(text);
+        ReplaceRow(row, text);
     }
     return row;
 }
@@ -216,13 +236,25 @@ void Server::HandleStatusReport(Peer from, StatusWord word) {
     }
     record->attemptsLeft = 0;
     record->waitTicks = 0;
+    // The word as it was before this report, OffMark included.
+    const StatusWord stored = record->status;
 
     if ((record->status & OffMark) != 0) {
         record->status &= ~OffMark;
         if (record->status != 0) {
-            // Back from OFF: the station takes back the time it had, counting.
-            word = record->status & ~PausedFlag;
-            ports_.network.SendTo(from, BuildCommand(word));
+            // Back from OFF. An agent that restarted reports AVAILABLE, having lost its state:
+            // it takes back the state it had, a pause as counting. Any other report is the
+            // station's own state and stands. Log-off and reboot are never sent again.
+            const StatusWord restore = record->status & ~PausedFlag;
+            if (word == ModeWord(StationState::AVAILABLE) &&
+                restore != ModeWord(ModeCommand::LogOff) &&
+                restore != ModeWord(ModeCommand::Reboot)) {
+                word = restore;
+                ports_.network.SendTo(from, BuildCommand(word));
+            }
+            if (word != ModeWord(StationState::PAUSED)) {
+                record->status = word;
+            }
             ShowNotice(NoticeText(NameOf(address), address, "ON"));
             ports_.window.BringToForeground();
         }
@@ -230,7 +262,7 @@ void Server::HandleStatusReport(Peer from, StatusWord word) {
 
     switch (word) {
         case ModeWord(StationState::UNLIMITED):
-            ports_.window.SetDeathTimerText(std::string(kUnknownName));
+            ClearDeathTimer();
             RewriteRow(address, RowText(NameOf(address), address, kUnlimitedState));
             break;
         case ModeWord(StationState::PAUSED):
@@ -238,24 +270,29 @@ void Server::HandleStatusReport(Peer from, StatusWord word) {
             RewriteRow(address, RowText(NameOf(address), address, PausedState(record->status)));
             return;
         case ModeWord(StationState::AVAILABLE):
-            ports_.window.SetDeathTimerText(std::string(kUnknownName));
+            ClearDeathTimer();
             RewriteRow(address, RowText(NameOf(address), address, kAvailableState));
             break;
         case ModeWord(StationState::BLOCKED): {
-            if (record->status == word) {
+            // A station back from OFF that reports BLOCKED is shown and announced as such.
+            if (stored == word) {
                 return;
             }
+            // The word is stored before the box and not after it: a report handled while the
+            // box is open (time the operator gave) stays.
             record->status = word;
-            ports_.window.SetDeathTimerText(std::string(kUnknownName));
+            ClearDeathTimer();
             // One look-up serves the row and the notice: nothing runs between them.
             const std::string name = NameOf(address);
-            const int oldRow = RewriteRow(address, RowText(name, address, kBlockedState));
+            const std::string text = RowText(name, address, kBlockedState);
+            const int oldRow = RewriteRow(address, text);
             ShowNotice(NoticeText(name, address, "BLOCKED"));
             if (oldRow >= 0) {
-                ports_.rows.SetSelected(oldRow, true);
+                // Rows may have moved while the box was open.
+                SelectRow(ports_.rows.FindPrefix(0, text));
             }
             ports_.window.BringToForeground();
-            break;
+            return;
         }
         default:
             if (word >= PausedFlag) {
@@ -298,15 +335,7 @@ void Server::RefreshCountdowns() {
             name = names.emplace(record.address, NameOf(record.address)).first;
         }
         const std::string text = RowText(name->second, record.address, NormalState(record.status));
-        DeleteRow(oldRow);
-        // The rows do not change again before the selection below, so one search serves all.
-        const int newRow = FindAddedRow(text, AddRow(text));
-        if (newRow >= 0) {
-            ports_.rows.SetSelected(newRow, false);
-        }
-        if (IsSavedRow(oldRow)) {
-            SelectRow(newRow);
-        }
+        const int newRow = ReplaceRow(oldRow, text);
         if (record.status == 0) {
             SelectRow(newRow);
             QuerySelected();
@@ -359,17 +388,20 @@ void Server::DetectSilentStations() {
 void Server::DeclareOff(StationRecord& record) {
     const Ipv4 address = record.address;
     const std::string name = NameOf(address);
-    if ((record.status & OffMark) == 0) {
+    const bool wasOff = (record.status & OffMark) != 0;
+    // Marked and shown OFF before the box: a report handled while it is open finds the station
+    // OFF and brings it back, instead of being marked OFF after it.
+    const std::string text = RowText(name, address, OffState(record.status));
+    record.status |= OffMark;
+    if (const int row = FindRow(address); row >= 0) {
+        ReplaceRow(row, text);
+    } else {
+        AddRow(text);
+    }
+    if (!wasOff) {
         ShowNotice(NoticeText(name, address, "OFF"));
         ports_.window.BringToForeground();
     }
-    const std::string text = RowText(name, address, OffState(record.status));
-    record.status |= OffMark;
-    const int row = FindRow(address);
-    if (row >= 0) {
-        DeleteRow(row);
-    }
-    AddRow(text);
 }
 
 void Server::PopulateStations() {
@@ -384,11 +416,15 @@ void Server::PopulateStations() {
 void Server::Reselect() {
     if ((flags_ & ReselectFlag) != 0) {
         flags_ &= ~ReselectFlag;
-        for (const std::int32_t row : savedSelection_) {
-            if (row < 0) {
-                break;
+        // Once a row has been added or deleted, the saved indices may name other stations; the
+        // rows still selected keep their selection by themselves.
+        if (rowChanges_ == rowChangesAtSave_) {
+            for (const std::int32_t row : savedSelection_) {
+                if (row < 0) {
+                    break;
+                }
+                ports_.rows.SetSelected(row, true);
             }
-            ports_.rows.SetSelected(row, true);
         }
     }
     DrawHeldChanges();
@@ -436,6 +472,7 @@ std::vector<int> Server::TakeSelection() {
     }
     savedSelection_.fill(-1);
     std::copy(selected.begin(), selected.end(), savedSelection_.begin());
+    rowChangesAtSave_ = rowChanges_;
     return selected;
 }
 
@@ -472,7 +509,10 @@ void Server::QuerySelected() {
         }
         ports_.network.SendTo(StationPeer(*address), request);
         if ((flags_ & TimeoutFlag) != 0) {
-            if (StationRecord* record = FindStation(*address)) {
+            // A running watch is left to end: re-armed by every query (a station at zero is
+            // queried every second), it would keep a silent station from ever going OFF.
+            StationRecord* record = FindStation(*address);
+            if (record != nullptr && record->attemptsLeft == 0) {
                 record->attemptsLeft = kAnswerAttempts;
                 record->waitTicks = 0;
             }

@@ -80,10 +80,11 @@ public:
     void PopulateStations();
     void CheckAllStations();
 
-    // Timer 2, every 50 ms: applies the saved selection when ReselectFlag asks for it, and draws
-    // the list's row changes since the last call. While the rows keep changing from one call to
-    // the next (a whole room answering at once), they are drawn at every fifth call only: letting
-    // a long list draw again costs more than the changes themselves.
+    // Timer 2, every 50 ms: applies the saved selection when ReselectFlag asks for it and no row
+    // has been added or deleted since it was saved (the saved indices would then name other
+    // stations), and draws the list's row changes since the last call. While the rows keep changing
+    // from one call to the next (a whole room answering at once), they are drawn at every fifth
+    // call only: letting a long list draw again costs more than the changes themselves.
     void Reselect();
 
     // The index of the first row whose address part is the address, or -1.
@@ -92,7 +93,7 @@ public:
     // Operator commands. SendToSelected sends one Command per selected row (at most
     // kSelectionLimit, in row order) and saves the selection; it does nothing while no selection
     // has been saved. QuerySelected saves the selection and asks each selected station for its
-    // status, arming its answer watch when TimeoutFlag is set.
+    // status, arming its answer watch when TimeoutFlag is set and no watch of it is running.
     void SendToSelected(StatusWord word);
     void QuerySelected();
     // Sends 0xC0000000 + seconds and adds the seconds at once to each selected counting station.
@@ -131,6 +132,8 @@ private:
     void DrawHeldChanges();
     // An information box ("Vorlek Information") with the list drawn as it is.
     void ShowNotice(const std::string& text);
+    // "N/A" into the Death Timer edit, unless the operator is typing a value there.
+    void ClearDeathTimer();
     // The list's row changes, each also made in rowIndex_.
     int AddRow(const std::string& text);
     void DeleteRow(int row);
@@ -138,6 +141,9 @@ private:
     int FindAddedRow(const std::string& text, int added);
     // Adds the row "%s ( %s )" of a new station and selects it.
     void AddStationRow(Ipv4 address);
+    // Replaces the row at index row with the text. The new row keeps the old one's selection;
+    // returns its index, found with the list's prefix search.
+    int ReplaceRow(int row, const std::string& text);
     // Replaces the row of the station with the given text; returns the row's old index, or -1
     // (and the list stays unchanged) when the station has no row.
     int RewriteRow(Ipv4 address, const std::string& text);
@@ -167,6 +173,9 @@ private:
     // The address of every row of list box 1006, in list order; the engine makes every change
     // of the list's rows, so it follows them all.
     RowIndex rowIndex_;
+    // Rows added and deleted so far, and their number when the selection was last saved.
+    std::uint64_t rowChanges_ = 0;
+    std::uint64_t rowChangesAtSave_ = 0;
     bool drawingHeld_ = false;
     // Reselects that leave held changes undrawn before the next one draws them.
     int busyReselectsLeft_ = 0;

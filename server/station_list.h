@@ -22,6 +22,8 @@ public:
     virtual void Delete(int index) = 0;
     // LB_SETSEL; an index beyond the last row has no effect.
     virtual void SetSelected(int index, bool selected) = 0;
+    // LB_GETSEL; false for an index beyond the last row.
+    virtual bool IsSelected(int index) = 0;
     // LB_GETTEXT; nullopt when there is no such row.
     virtual std::optional<std::string> Text(int index) = 0;
     // LB_GETSELITEMS: the selected indices in ascending order, at most max of them.
@@ -36,8 +38,11 @@ public:
 class ConsoleWindow {
 public:
     virtual ~ConsoleWindow() = default;
-    // The text of the Death Timer edit 1008.
+    // The text of the Death Timer edit 1008. Writing it ends what DeathTimerTyped tells.
     virtual void SetDeathTimerText(const std::string& text) = 0;
+    // EM_GETMODIFY: whether the operator has typed into the Death Timer edit since its text was
+    // last written.
+    virtual bool DeathTimerTyped() = 0;
     // SetForegroundWindow on the main dialog.
     virtual void BringToForeground() = 0;
 };

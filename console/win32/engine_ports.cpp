@@ -41,6 +41,10 @@ void StationListBox::SetSelected(int index, bool selected) {
     Send(LB_SETSEL, selected ? TRUE : FALSE, index);
 }
 
+bool StationListBox::IsSelected(int index) {
+    return Send(LB_GETSEL, static_cast<WPARAM>(index), 0) > 0;
+}
+
 std::optional<std::string> StationListBox::Text(int index) {
     // The length first, so that no row can overrun the buffer it is read into.
     const LRESULT length = Send(LB_GETTEXTLEN, static_cast<WPARAM>(index), 0);
@@ -67,7 +71,13 @@ std::vector<int> StationListBox::SelectedIndices(std::size_t max) {
 void MainDialogWindow::SetDeathTimerText(const std::string& text) {
     if (mainDialog_ != nullptr) {
         SetDlgItemTextA(mainDialog_, IDC_DEATH_TIMER, text.c_str());
+        SendDlgItemMessageA(mainDialog_, IDC_DEATH_TIMER, EM_SETMODIFY, FALSE, 0);
     }
+}
+
+bool MainDialogWindow::DeathTimerTyped() {
+    return mainDialog_ != nullptr &&
+           SendDlgItemMessageA(mainDialog_, IDC_DEATH_TIMER, EM_GETMODIFY, 0, 0) != 0;
 }
 
 void MainDialogWindow::BringToForeground() {

@@ -24,6 +24,7 @@ public:
     int FindPrefix(int start, const std::string& prefix) override;
     void Delete(int index) override;
     void SetSelected(int index, bool selected) override;
+    bool IsSelected(int index) override;
     std::optional<std::string> Text(int index) override;
     std::vector<int> SelectedIndices(std::size_t max) override;
     void HoldDrawing() override;
@@ -41,6 +42,7 @@ public:
     void Detach() { mainDialog_ = nullptr; }
 
     void SetDeathTimerText(const std::string& text) override;
+    bool DeathTimerTyped() override;
     void BringToForeground() override;
 
 private:

@@ -181,6 +181,13 @@ class Console:
     def text(self, control, title=MAIN_TITLE):
         return self.probe("get-text", title, control).stdout.rstrip("\r\n")
 
+    def set_option(self, menu_command, title, edit, set_button, value):
+        """Opens an option dialog from the Options menu, types value and presses "Set"."""
+        self.command(menu_command)
+        self.set_text(edit, value, title=title)
+        self.click(set_button, title=title)
+        assert roomlib.wait_until(lambda: title not in self.probe("windows").stdout, 5)
+
     # Message boxes
 
     def boxes(self):

@@ -170,8 +170,11 @@ def test_short_empty_and_foreign_datagrams_change_nothing(station_room):
     expect(server, b"\x01", station_sender(room))
     expect(server, AVAILABLE_REPORT, station_sender(room))
 
+    # Another agent's report (5 bytes of type 4) gets no answer either: two agents that
+    # answered each other's reports would echo them for ever.
     for junk in [b"", b"\x03", b"\x03\x03\x00\x00", b"\x01", b"\x02\x03\x00\x00\x80",
-                 b"\x05\x03\x00\x00\x80", b"\xff" * 9, b"\x00", b"\x03" + b"\x00" * 5000]:
+                 b"\x05\x03\x00\x00\x80", b"\xff" * 9, b"\x00", b"\x03" + b"\x00" * 5000,
+                 AVAILABLE_REPORT, BLOCKED_REPORT + b"\x00"]:
         server.send(station.address, junk)
     assert server.recv_all(SETTLE * 2) == []
     assert device_log(station) == ["open"]

@@ -80,22 +80,23 @@ class Station:
 
 def ignored_datagrams():
     """Every datagram the agent must drop without an answer: empty, 1 to 4 bytes of every type
-    but 4 (a short Command has no word), 5 bytes of every type but 3 and 4, 4096 bytes of a
-    foreign type, and 4097 and 65000 bytes of types it would act on (too long for its
-    4096-byte buffer)."""
+    but 4 (a short Command has no word), 5 bytes of every type but 3, another agent's report
+    (type 4, 5 bytes or more: answering it would start an echo), 4096 bytes of a foreign type,
+    and 4097 and 65000 bytes of types it would act on (too long for its 4096-byte buffer)."""
     junk = [b""]
     for kind in range(256):
         if kind != 4:
             junk += [bytes([kind]) + bytes([0x80] * (length - 1)) for length in range(1, 5)]
-        if kind not in (3, 4):
+        if kind != 3:
             junk.append(bytes([kind]) + b"\x03\x00\x00\x80")
+    junk += [AVAILABLE_REPORT, STATUS_REQUEST + b"\x03" * 4095]
     junk.append(b"\x07" + b"\x00" * 4095)
     junk.append(STATUS_REQUEST + b"\x00" * 4096)
     junk.append(BLOCK + b"\x00" * (65000 - len(BLOCK)))
     return junk
 
 
-def test_malformed_datagrams_are_ignored_and_every_status_datagram_is_answered(station_room):
+def test_malformed_datagrams_and_reports_are_ignored_and_every_request_is_answered(station_room):
     station = Station(station_room, f"{station_room[SERVER].address}\r\n").started()
 
     junk = ignored_datagrams()
@@ -105,8 +106,8 @@ def test_malformed_datagrams_are_ignored_and_every_status_datagram_is_answered(s
     assert station.server.recv_all(0.2) == []
     assert device_log(station.host) == ["open"]
 
-    # A type-4 datagram of any length up to the buffer's 4096 bytes is a status request.
-    for length in [1, 2, 3, 4, 5, 4096]:
+    # A type-4 datagram shorter than a report is a status request.
+    for length in [1, 2, 3, 4]:
         station.send(STATUS_REQUEST + b"\x03" * (length - 1))
         station.expect(station.stranger, AVAILABLE_REPORT)
     # A command that fills the whole buffer is obeyed: its report to the list, then the answer.

@@ -88,7 +88,9 @@ def test_hello_adds_a_selected_row_and_reports_rewrite_it(console_room, windows_
     assert rows is not None or unnamed_rows is not None
     nameless.answering = True
 
-    # A second hello is not answered and changes no row.
+    # A second hello is not answered and changes no row. (Rows keep their selection: only the
+    # ticker's row is left selected, so that its polls go to it alone.)
+    console.select(console.row_texts().index(ticking))
     host2.forget()
     host2.send(HELLO, server)
     time.sleep(SETTLE)

@@ -8,13 +8,15 @@ import time
 import pytest
 
 import room as roomlib
-from console_support import (AVAILABLE, INFORMATION, SERVER, SETTLE, START_TIMEOUT,
+from console_support import (AVAILABLE, HELLO, INFORMATION, SERVER, SETTLE, START_TIMEOUT,
                              STATUS_REQUEST, Console, fake_agents, press_keys, shot_folder,
                              xdotool)
 
 HOSTS = [SERVER, "vlhost1", "vlhost2", "vlhost3", "nameless"]
 # A report that leaves the Death Timer edit alone and is not counted down: paused, 3600 s.
 PAUSED_HOUR = b"\x04\x10\x0e\x00\x20"
+HOUR = b"\x04\x10\x0e\x00\x00"
+BLOCKED = b"\x04\x03\x00\x00\x80"
 
 
 @pytest.fixture
@@ -176,24 +178,129 @@ def test_silent_stations_go_off_and_come_back_on(console_room):
     assert console.wait_box(INFORMATION, timeout=30) == notice
     declared = time.clock_gettime_ns(time.CLOCK_REALTIME)
     assert 13 <= (declared - asked) / 1e9 <= 25
-    # While the notice is open, datagrams are still handled; the OFF row waits for the box.
+    # While the notice is open, datagrams are still handled, and the row is OFF already.
     host1.report = b"\x04\x10\x0e\x00\x20"
     host1.send(host1.report, server)
     expected[1] = row(room, "vlhost1", " -- state PAUSED, remains 01:00:00")
-    assert console.wait_rows(lambda rows: rows == expected, timeout=5) == expected
-    assert console.close_box(INFORMATION) == notice
     expected[2] = row(room, "vlhost2", " -- state OFF")
     assert console.wait_rows(lambda rows: rows == expected, timeout=5) == expected
 
-    # It answers again: told to take back its word, and the operator is told.
+    # Its agent restarted and answers while the notice is still open: told to take back its
+    # word, and the operator is told.
     host2.send(AVAILABLE, server)
     assert wait_commands([host2], [b"\x03\x02\x00\x00\x80"]) == [[b"\x03\x02\x00\x00\x80"]]
-    assert console.wait_box(INFORMATION) == f"Client 'vlhost2' ( {host2.address} ) is ON"
-    console.close_box(INFORMATION)
+    on = f"Client 'vlhost2' ( {host2.address} ) is ON"
+    assert roomlib.wait_until(lambda: len(information(console)) == 2, 5), console.boxes()
+    assert sorted(information(console)) == [notice, on]
+    assert sorted([console.close_box(INFORMATION), console.close_box(INFORMATION)]) == [notice, on]
     expected[2] = row(room, "vlhost2", " -- state AVAILABLE")
     assert console.wait_rows(lambda rows: rows == expected, timeout=5) == expected
     # The station listed without a name never answered: OFF, and never a notice for it.
     assert [text for caption, text in console.boxes() if caption == INFORMATION] == []
+
+
+def information(console):
+    """The texts of the open information boxes."""
+    return [text for caption, text in console.boxes() if caption == INFORMATION]
+
+
+def go_off(console, agent, index):
+    """Silences the agent and clicks its row, which asks it for its status: it is OFF three
+    timeouts later. Closes the notice."""
+    agent.answering = False
+    console.select(index)
+    off = f"Client '{agent.host.name}' ( {agent.address} ) is OFF"
+    assert console.wait_box(INFORMATION, timeout=START_TIMEOUT) == off
+    assert console.close_box(INFORMATION) == off
+
+
+def test_stations_back_from_off_keep_the_state_they_report(console_room):
+    room = console_room
+    counting = room.agent("vlhost1", report=b"\x04\x58\x02\x00\x00")  # 600 s
+    blocked = room.agent("vlhost2", report=BLOCKED)
+    # A reboot word, which no agent reports about itself.
+    rebooting = room.agent("vlhost3", report=b"\x04\x08\x00\x00\x80")
+    server = room[SERVER].address
+    agents = (counting, blocked, rebooting)
+    console = start_console(room, "".join(f"{a.address}\n" for a in agents))
+    assert console.close_box(INFORMATION) == f"Client 'vlhost2' ( {blocked.address} ) is BLOCKED"
+    console.set_option(40015, "Timeout", 1010, 1040, "1")  # one try of a second
+
+    def back(agent, report, state, *notices):
+        """The agent answers again with report: the notices come one after the other, and its
+        row shows the state."""
+        agent.send(report, server)
+        for notice in notices:
+            assert console.wait_box(INFORMATION) == (
+                f"Client '{agent.host.name}' ( {agent.address} ) is {notice}")
+            assert console.close_box(INFORMATION) is not None
+        expected = row(room, agent.host.name, state)
+        assert console.wait_rows(lambda rows: expected in rows, timeout=5)
+
+    # Its agent counted on, ran out and locked itself: no time is given back.
+    go_off(console, counting, 0)
+    back(counting, BLOCKED, " -- state BLOCKED", "ON")
+    # While the BLOCKED notice is open, time the operator gave is reported, and it stays.
+    assert console.wait_box(INFORMATION) == f"Client 'vlhost1' ( {counting.address} ) is BLOCKED"
+    counting.send(HOUR, server)
+    given = row(room, "vlhost1", " -- state NORMAL, remains 0")
+    assert console.wait_rows(lambda rows: rows[0].startswith(given), timeout=5)
+    assert console.close_box(INFORMATION) is not None
+    time.sleep(SETTLE)
+    assert console.row_texts()[0].startswith(given)
+
+    go_off(console, blocked, 1)
+    back(blocked, BLOCKED, " -- state BLOCKED", "ON", "BLOCKED")
+    go_off(console, rebooting, 2)
+    back(rebooting, AVAILABLE, " -- state AVAILABLE", "ON")
+    time.sleep(SETTLE)
+    assert [commands(a) for a in agents] == [[], [], []]
+
+
+def test_a_silent_station_at_zero_goes_off_though_it_is_polled_every_second(console_room):
+    room = console_room
+    ending = room.agent("vlhost2", report=b"\x04\x03\x00\x00\x00")  # 3 s
+    console = start_console(room, f"{ending.address}\n")
+    ending.wait_for(STATUS_REQUEST)
+    ending.answering = False
+
+    # The population's request, then one a second from the first at zero.
+    polls = ending.wait_for(STATUS_REQUEST, count=3, timeout=10)
+    ran_out = polls[1][0]
+    off = f"Client 'vlhost2' ( {ending.address} ) is OFF"
+    assert console.wait_box(INFORMATION, timeout=30) == off
+    assert 14 <= (time.clock_gettime_ns(time.CLOCK_REALTIME) - ran_out) / 1e9 <= 21
+    assert console.row_texts() == [row(room, "vlhost2", " -- state OFF")]
+    assert console.close_box(INFORMATION) == off
+    ending.forget()
+    time.sleep(2.5)
+    assert ending.datagrams() == []
+
+
+def test_the_selection_stays_on_the_clicked_station_while_a_new_row_sorts_in(console_room):
+    room = console_room
+    agents = [room.agent(name, report=HOUR) for name in ("vlhost2", "vlhost3")]
+    server = room[SERVER].address
+    console = start_console(room, "".join(f"{a.address}\n" for a in agents))
+    assert console.wait_rows(lambda rows: len(rows) == 2 and all("NORMAL" in r for r in rows))
+    console.select(1)
+
+    newcomer = room.agent("vlhost1")
+    newcomer.send(HELLO, server)
+    newcomer.wait_for(STATUS_REQUEST)
+    time.sleep(2 * SETTLE)  # the counting rows are rewritten at every tick
+    rows = console.rows()
+    assert [text.split(" -- ")[0] for text, _ in rows] == [
+        row(room, name) for name in ("vlhost1", "vlhost2", "vlhost3")]
+    assert [selected for _, selected in rows[1:]] == [False, True], rows
+
+    for agent in agents:
+        agent.forget()
+    console.click(1013)  # "&Pause"
+    pause = b"\x03\x01\x00\x00\x80"
+    assert wait_commands(agents[1:], [pause]) == [[pause]]
+    time.sleep(SETTLE)
+    assert commands(agents[0]) == []
 
 
 def test_stations_count_down_by_the_clock_and_are_polled_at_zero(console_room):
@@ -326,6 +433,16 @@ def test_accelerators_act_through_the_message_loop(console_room):
     xdotool(room, "type", "7")
     time.sleep(SETTLE)
     assert console.text(1008) == "1"
+
+    # A report that would write "N/A" leaves a value being typed alone.
+    console.set_text(1008, "")
+    console.probe("focus", "Vorlek server", 1008)
+    keys()
+    xdotool(room, "type", "9")
+    agents[1].send(b"\x04\x00\x00\x00\x80", room[SERVER].address)
+    assert console.wait_rows(lambda rows: "UNLIMITED" in rows[1], timeout=5)
+    xdotool(room, "type", "0")
+    assert roomlib.wait_until(lambda: console.text(1008) == "90", 5), console.text(1008)
 
     keys("alt+x")
     assert console.process.wait(START_TIMEOUT) == 0

@@ -318,16 +318,26 @@ TEST_F(AgentTest, CommandFromAListedServerBringsItTwoReports) {
                                            "send 198.51.100.2:10001 04 03 00 00 80"));
 }
 
-TEST_F(AgentTest, StatusRequestOfAnyLengthIsAnsweredOnlyToItsSender) {
+TEST_F(AgentTest, StatusRequestShorterThanAReportIsAnsweredOnlyToItsSender) {
     agent_.ExecuteCommand(0x9000012C);
     agent_.ExecuteCommand(0x0000012D);
     world_.Take();
     Receive(kOddSender, {0x04});
     Receive(kOddSender, {0x04, 0x01, 0x02});
-    Receive({kServerA, 10001}, {0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00});
+    Receive({kServerA, 10001}, {0x04, 0x00, 0x00, 0x00});
     EXPECT_THAT(world_.Take(), ElementsAre("send 198.51.100.9:40000 04 2D 01 00 00",
                                            "send 198.51.100.9:40000 04 2D 01 00 00",
                                            "send 198.51.100.1:10001 04 2D 01 00 00"));
+    EXPECT_EQ(agent_.remaining(), 301u);
+}
+
+TEST_F(AgentTest, AnotherAgentsReportIsNotAnsweredSoNoEchoStarts) {
+    agent_.ExecuteCommand(0x0000012D);
+    world_.Take();
+    Receive(kOddSender, {0x04, 0x02, 0x00, 0x00, 0x80});
+    Receive({kServerA, 10001}, {0x04, 0x03, 0x00, 0x00, 0x80, 0x00, 0x00, 0x00});
+    EXPECT_THAT(world_.Take(), IsEmpty());
+    EXPECT_EQ(agent_.state(), StationState::NORMAL);
     EXPECT_EQ(agent_.remaining(), 301u);
 }
 
@@ -354,15 +364,18 @@ TEST_F(AgentTest, EachNotificationReceivesExactlyOnceIntoA4096ByteBuffer) {
 
     // A datagram of 4097 bytes does not fit and is dropped; one of 4096 bytes is read whole.
     std::vector<std::uint8_t> tooLong(4097, 0x00);
-    tooLong[0] = 0x04;
+    tooLong[0] = 0x03;
     std::vector<std::uint8_t> longest(4096, 0x00);
-    longest[0] = 0x04;
+    longest[0] = 0x03;
+    longest[1] = 0x3C;  // set time 60
     world_.network.incoming.push_back({kOddSender, tooLong});
     world_.network.incoming.push_back({kOddSender, longest});
     agent_.HandleDatagram();
     EXPECT_THAT(world_.Take(), IsEmpty());
     agent_.HandleDatagram();
-    EXPECT_THAT(world_.Take(), ElementsAre("send 198.51.100.9:40000 04 02 00 00 80"));
+    EXPECT_THAT(world_.Take(), ElementsAre("rearm", "send 198.51.100.1:10001 04 3C 00 00 00",
+                                           "send 198.51.100.2:10001 04 3C 00 00 00",
+                                           "send 198.51.100.9:40000 04 3C 00 00 00"));
     EXPECT_EQ(world_.network.receives, 3u);
 }
 

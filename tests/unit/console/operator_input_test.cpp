@@ -52,6 +52,7 @@ public:
     int FindPrefix(int, const std::string&) override { return -1; }
     void Delete(int) override {}
     void SetSelected(int, bool) override {}
+    bool IsSelected(int) override { return true; }
     std::optional<std::string> Text(int index) override {
         if (index < 0 || static_cast<std::size_t>(index) >= rows.size()) {
             return std::nullopt;
@@ -77,6 +78,7 @@ public:
 class NoWindow : public ConsoleWindow {
 public:
     void SetDeathTimerText(const std::string&) override {}
+    bool DeathTimerTyped() override { return false; }
     void BringToForeground() override {}
 };
 

@@ -106,6 +106,22 @@ TEST_F(CommandsTest, SelectionChangeQueriesEverySelectedRowAndAsksForReselect) {
                             "vlhost3 ( 198.51.100.13 )"));
 }
 
+TEST_F(CommandsTest, ReselectLeavesTheRowsAloneOnceARowHasMoved) {
+    ThreeGreetedStations();
+    room.rows.SetSelected(-1, false);
+    room.rows.SetSelected(1, true);
+    server->OnSelectionChanged();
+    // Before the reselect, a new station's row sorts in first (selected as it is added): saved
+    // row 1 is now vlhost1's.
+    Receive(kNameless, {0x01});
+
+    server->Reselect();
+
+    EXPECT_FALSE(server->flags() & ReselectFlag);
+    EXPECT_THAT(room.rows.SelectedRows(),
+                ElementsAre("N/A ( 198.51.100.14 )", "vlhost2 ( 198.51.100.12 )"));
+}
+
 TEST_F(CommandsTest, QueryWithoutTimeoutFlagLeavesTheWatchAlone) {
     ThreeGreetedStations();
     server->setFlags(server->flags() & ~TimeoutFlag);

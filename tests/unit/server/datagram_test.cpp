@@ -67,8 +67,9 @@ TEST_F(DatagramTest, FirstReportOfListedStationAddsItsRowThenRewritesIt) {
     EXPECT_THAT(room.journal,
                 ElementsAre("add vlhost1 ( 198.51.100.11 )", "delete vlhost1 ( 198.51.100.11 )",
                             "add vlhost1 ( 198.51.100.11 ) -- state NORMAL, remains 00:01:30"));
-    // The rewritten row is not selected, but the saved selection now names row 0.
-    EXPECT_THAT(room.rows.SelectedRows(), IsEmpty());
+    // The rewritten row keeps the selection of the added one; the saved selection names row 0.
+    EXPECT_THAT(room.rows.SelectedRows(),
+                ElementsAre("vlhost1 ( 198.51.100.11 ) -- state NORMAL, remains 00:01:30"));
     EXPECT_EQ(server->savedSelection()[0], 0);
     EXPECT_THAT(room.network.sent, IsEmpty());
 }
@@ -127,6 +128,21 @@ TEST_F(DatagramTest, EachReportedWordGivesItsRowAndStoredWord) {
     }
 }
 
+TEST_F(DatagramTest, ReportsLeaveADeathTimerValueBeingTypedAlone) {
+    Start({kHost1});
+    room.window.typed = true;
+    Receive(kHost1, {0x04, 0x00, 0x00, 0x00, 0x80});
+    Receive(kHost1, {0x04, 0x02, 0x00, 0x00, 0x80});
+    Receive(kHost1, {0x04, 0x03, 0x00, 0x00, 0x80});
+    EXPECT_THAT(room.journal, ::testing::Not(::testing::Contains("death timer N/A")));
+    EXPECT_THAT(room.rows.Rows(), ElementsAre("vlhost1 ( 198.51.100.11 ) -- state BLOCKED"));
+
+    room.window.typed = false;
+    room.journal.clear();
+    Receive(kHost1, {0x04, 0x02, 0x00, 0x00, 0x80});
+    EXPECT_EQ(room.journal.front(), "death timer N/A");
+}
+
 TEST_F(DatagramTest, PausedWordShowsTheStoredSecondsAndKeepsThem) {
     Start({kHost1});
     Receive(kHost1, {0x04, 0x18, 0x15, 0x00, 0x00});  // 5400 seconds
@@ -141,7 +157,13 @@ TEST_F(DatagramTest, BlockedTwiceGivesOneBox) {
     Start({kHost1, kHost2});
     Receive(kHost2, {0x04, 0x5A, 0x00, 0x00, 0x00});
     Receive(kHost1, {0x04, 0x5A, 0x00, 0x00, 0x00});
+    room.rows.SetSelected(-1, false);
     room.journal.clear();
+    // While the box is open, a station whose row sorts in first says hello (its row selected).
+    room.boxes.whileOpen = [this] {
+        Receive(kNameless, {0x01});
+        room.journal.push_back("hello");
+    };
 
     Receive(kHost1, {0x04, 0x03, 0x00, 0x00, 0x80});
 
@@ -149,14 +171,14 @@ TEST_F(DatagramTest, BlockedTwiceGivesOneBox) {
                 ElementsAre("death timer N/A",
                             "delete vlhost1 ( 198.51.100.11 ) -- state NORMAL, remains 00:01:30",
                             "add vlhost1 ( 198.51.100.11 ) -- state BLOCKED",
-                            "box Client 'vlhost1' ( 198.51.100.11 ) is BLOCKED", "box closed",
-                            "foreground"));
+                            "box Client 'vlhost1' ( 198.51.100.11 ) is BLOCKED",
+                            "add N/A ( 198.51.100.14 )", "hello", "box closed", "foreground"));
     EXPECT_THAT(room.boxes.shown,
                 ElementsAre(ShownBox{"Client 'vlhost1' ( 198.51.100.11 ) is BLOCKED",
                                      "Vorlek Information", BoxIcon::Information}));
-    // The row index the station had before the rewrite is selected again.
+    // The station's row is selected where it now is; vlhost2's row is not.
     EXPECT_THAT(room.rows.SelectedRows(),
-                ElementsAre("vlhost1 ( 198.51.100.11 ) -- state BLOCKED"));
+                ElementsAre("N/A ( 198.51.100.14 )", "vlhost1 ( 198.51.100.11 ) -- state BLOCKED"));
     EXPECT_EQ(Record(1).status, 0x80000003u);
 
     room.journal.clear();
@@ -204,6 +226,97 @@ TEST_F(DatagramTest, PausedStationBackFromOffComesBackCounting) {
     EXPECT_EQ(Record(0).status, 600u);
 }
 
+struct ComebackCase {
+    const char* name;
+    std::vector<std::uint8_t> before;  // the report that the station went OFF with
+    std::vector<std::uint8_t> back;    // its report when it answers again
+    const char* row;
+    StatusWord stored;
+};
+
+TEST_F(DatagramTest, StationBackFromOffKeepsTheStateItReportsUnlessItRestarted) {
+    const ComebackCase cases[] = {
+        // Its agent counted on, ran out and locked itself: no time is given back.
+        {"counting, then BLOCKED",
+         {0x04, 0x48, 0x02, 0x00, 0x00},
+         {0x04, 0x03, 0x00, 0x00, 0x80},
+         "vlhost1 ( 198.51.100.11 ) -- state BLOCKED",
+         0x80000003},
+        {"BLOCKED, then BLOCKED",
+         {0x04, 0x03, 0x00, 0x00, 0x80},
+         {0x04, 0x03, 0x00, 0x00, 0x80},
+         "vlhost1 ( 198.51.100.11 ) -- state BLOCKED",
+         0x80000003},
+        {"counting, then counting",
+         {0x04, 0x48, 0x02, 0x00, 0x00},
+         {0x04, 0xF4, 0x01, 0x00, 0x00},
+         "vlhost1 ( 198.51.100.11 ) -- state NORMAL, remains 00:08:20",
+         500},
+        {"paused, then paused",
+         {0x04, 0x58, 0x02, 0x00, 0x20},
+         {0x04, 0x58, 0x02, 0x00, 0x20},
+         "vlhost1 ( 198.51.100.11 ) -- state PAUSED, remains 00:10:00",
+         0x20000258},
+        // A reboot or log-off word stored from a report is never sent back.
+        {"reboot word, then AVAILABLE",
+         {0x04, 0x08, 0x00, 0x00, 0x80},
+         {0x04, 0x02, 0x00, 0x00, 0x80},
+         "vlhost1 ( 198.51.100.11 ) -- state AVAILABLE",
+         0x80000002},
+        {"log-off word, then AVAILABLE",
+         {0x04, 0x07, 0x00, 0x00, 0x80},
+         {0x04, 0x02, 0x00, 0x00, 0x80},
+         "vlhost1 ( 198.51.100.11 ) -- state AVAILABLE",
+         0x80000002},
+    };
+    for (const ComebackCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Room local;
+        local.names.names = {{kHost1, "vlhost1"}};
+        Server console(local.Ports(), kOwn, HostList({kHost1}));
+        local.network.Deliver({kHost1, kAgentPort}, c.before);
+        console.HandleDatagram();
+        console.CheckAllStations();
+        for (int tick = 0; tick < 15; ++tick) {
+            console.DetectSilentStations();
+        }
+        local.boxes.shown.clear();
+        local.network.sent.clear();
+        // The word that stands is in place before the "is ON" box.
+        local.boxes.whileOpen = [&] { EXPECT_EQ(console.stations().at(0).status, c.stored); };
+
+        local.network.Deliver({kHost1, kAgentPort}, c.back);
+        console.HandleDatagram();
+
+        EXPECT_THAT(local.network.sent, IsEmpty());
+        EXPECT_THAT(local.rows.Rows(), ElementsAre(c.row));
+        EXPECT_EQ(console.stations().at(0).status, c.stored);
+        ASSERT_FALSE(local.boxes.shown.empty());
+        EXPECT_EQ(local.boxes.shown[0].text, "Client 'vlhost1' ( 198.51.100.11 ) is ON");
+        const bool blocked = c.stored == 0x80000003;
+        ASSERT_EQ(local.boxes.shown.size(), blocked ? 2u : 1u);
+        if (blocked) {
+            EXPECT_EQ(local.boxes.shown[1].text, "Client 'vlhost1' ( 198.51.100.11 ) is BLOCKED");
+            EXPECT_THAT(local.rows.SelectedRows(), ElementsAre(c.row));
+        }
+    }
+}
+
+TEST_F(DatagramTest, BlockedStationRestartedBackFromOffIsBlockedAgainAndShownSo) {
+    Start({kHost1});
+    Receive(kHost1, {0x04, 0x03, 0x00, 0x00, 0x80});
+    LetStationsFallSilent();
+    ClearRecords();
+
+    Receive(kHost1, {0x04, 0x02, 0x00, 0x00, 0x80});
+
+    EXPECT_THAT(room.network.sent,
+                ElementsAre(To(kHost1, kAgentPort, {0x03, 0x03, 0x00, 0x00, 0x80})));
+    EXPECT_THAT(room.rows.Rows(), ElementsAre("vlhost1 ( 198.51.100.11 ) -- state BLOCKED"));
+    ASSERT_EQ(room.boxes.shown.size(), 2u);
+    EXPECT_EQ(room.boxes.shown[1].text, "Client 'vlhost1' ( 198.51.100.11 ) is BLOCKED");
+}
+
 TEST_F(DatagramTest, StationPopulatedAsOffAnswersWithoutCommandOrBox) {
     Start({kHost1});
     server->OnTimerTick();
@@ -242,6 +355,21 @@ TEST_F(DatagramTest, ReportHandledInsideTheOnBoxFindsTheStationAlreadyBack) {
     EXPECT_THAT(room.rows.Rows(),
                 ElementsAre("vlhost1 ( 198.51.100.11 ) -- state NORMAL, remains 00:01:30"));
     EXPECT_EQ(Record(0).status, 90u);
+}
+
+TEST_F(DatagramTest, ReportInsideTheBlockedBoxStays) {
+    Start({kHost1});
+    Receive(kHost1, {0x04, 0x5A, 0x00, 0x00, 0x00});
+    room.boxes.whileOpen = [this] {
+        EXPECT_EQ(Record(0).status, 0x80000003u);
+        Receive(kHost1, {0x04, 0x10, 0x0E, 0x00, 0x00});  // the operator gave an hour
+    };
+
+    Receive(kHost1, {0x04, 0x03, 0x00, 0x00, 0x80});
+
+    EXPECT_EQ(Record(0).status, 3600u);
+    EXPECT_THAT(room.rows.Rows(),
+                ElementsAre("vlhost1 ( 198.51.100.11 ) -- state NORMAL, remains 01:00:00"));
 }
 
 TEST_F(DatagramTest, HelloInsideABlockedBoxIsRegisteredAtOnce) {

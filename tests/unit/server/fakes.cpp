@@ -129,6 +129,11 @@ void FakeStationList::SetSelected(int index, bool selected) {
     rows_[static_cast<std::size_t>(index)].selected = selected;
 }
 
+bool FakeStationList::IsSelected(int index) {
+    return index >= 0 && index < static_cast<int>(rows_.size()) &&
+           rows_[static_cast<std::size_t>(index)].selected;
+}
+
 std::optional<std::string> FakeStationList::Text(int index) {
     if (index < 0 || index >= static_cast<int>(rows_.size())) {
         return std::nullopt;
@@ -253,6 +258,7 @@ void FakeBoxes::Show(std::string_view text, std::optional<std::string_view> capt
 
 void FakeWindow::SetDeathTimerText(const std::string& text) {
     journal_.push_back("death timer " + text);
+    typed = false;
 }
 
 void FakeWindow::BringToForeground() {

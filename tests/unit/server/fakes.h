@@ -34,6 +34,7 @@ public:
     int FindPrefix(int start, const std::string& prefix) override;
     void Delete(int index) override;
     void SetSelected(int index, bool selected) override;
+    bool IsSelected(int index) override;
     std::optional<std::string> Text(int index) override;
     std::vector<int> SelectedIndices(std::size_t max) override;
 
@@ -126,7 +127,11 @@ class FakeWindow : public ConsoleWindow {
 public:
     explicit FakeWindow(Journal& journal) : journal_(journal) {}
     void SetDeathTimerText(const std::string& text) override;
+    bool DeathTimerTyped() override { return typed; }
     void BringToForeground() override;
+
+    // The operator has typed into the edit since it was last written.
+    bool typed = false;
 
 private:
     Journal& journal_;

@@ -43,6 +43,7 @@ TEST_F(PeriodicTest, StationWhoseTimeRunsOutEndsAtZeroIsSelectedAndPolled) {
     server->PopulateStations();
     Reporting(kHost2, {0x04, 0x02, 0x00, 0x00, 0x80});
     Reporting(kHost1, {0x04, 0x03, 0x00, 0x00, 0x00});
+    room.rows.SetSelected(-1, false);
     ClearRecords();
 
     room.clock.now += 5;
@@ -56,11 +57,21 @@ TEST_F(PeriodicTest, StationWhoseTimeRunsOutEndsAtZeroIsSelectedAndPolled) {
     EXPECT_EQ(server->savedSelection()[0], 0);
     EXPECT_EQ(server->savedSelection()[1], -1);
 
-    // Polled again on every tick until a report changes the stored word.
+    // Polled again on every tick until a report changes the stored word. The polls leave the
+    // running answer watch alone, so a station that stays silent is OFF three periods after
+    // the first one, and polled no more.
+    for (int tick = 1; tick < 15; ++tick) {
+        room.network.sent.clear();
+        Tick();
+        EXPECT_THAT(room.network.sent, ElementsAre(To(kHost1, kStationPort, {0x04})));
+    }
+    EXPECT_THAT(room.boxes.shown, IsEmpty());
+    Tick();
+    ASSERT_EQ(room.boxes.shown.size(), 1u);
+    EXPECT_EQ(room.boxes.shown[0].text, "Client 'vlhost1' ( 198.51.100.11 ) is OFF");
     room.network.sent.clear();
-    room.clock.now += 1;
-    server->RefreshCountdowns();
-    EXPECT_THAT(room.network.sent, ElementsAre(To(kHost1, kStationPort, {0x04})));
+    Tick();
+    EXPECT_THAT(room.network.sent, IsEmpty());
 }
 
 TEST_F(PeriodicTest, ClockSetBackDropsEveryCountingStationToZero) {
@@ -102,22 +113,36 @@ TEST_F(PeriodicTest, OnlyPlainCountsWithARowAreCountedDown) {
     EXPECT_THAT(room.journal, IsEmpty());
 }
 
-TEST_F(PeriodicTest, RewrittenRowsKeepTheSavedSelectionOnly) {
-    Start({kHost1, kHost2});
+TEST_F(PeriodicTest, RewrittenRowsKeepTheirOwnSelectionWhereverTheySortIn) {
+    Start({kHost2, kHost3, kNameless});
     server->PopulateStations();
-    Reporting(kHost1, {0x04, 0x5A, 0x00, 0x00, 0x00});
     Reporting(kHost2, {0x04, 0x5A, 0x00, 0x00, 0x00});
-    // The operator selects vlhost2's row (row 1); vlhost1's row is selected but not saved.
-    room.rows.SetSelected(1, true);
+    Reporting(kHost3, {0x04, 0x5A, 0x00, 0x00, 0x00});
+    // The operator clicks vlhost3's row (row 2, below the OFF row of the nameless station).
+    room.rows.SetSelected(-1, false);
+    room.rows.SetSelected(2, true);
     server->OnSelectionChanged();
-    room.rows.SetSelected(0, true);
+    // A new station's row sorts in first, and vlhost3 loses its name: both move the rows.
+    Receive(kHost1, {0x01});
+    Receive(kHost1, {0x04, 0x02, 0x00, 0x00, 0x80});
+    room.names.names.erase(kHost3);
     ClearRecords();
 
-    room.clock.now += 1;
-    server->RefreshCountdowns();
+    Tick();
 
+    EXPECT_THAT(room.rows.Rows(),
+                ElementsAre("N/A ( 198.51.100.13 ) -- state NORMAL, remains 00:01:29",
+                            "N/A ( 198.51.100.14 ) -- state OFF",
+                            "vlhost1 ( 198.51.100.11 ) -- state AVAILABLE",
+                            "vlhost2 ( 198.51.100.12 ) -- state NORMAL, remains 00:01:29"));
+    // vlhost1's row was selected when it was added; nothing selects vlhost2's.
     EXPECT_THAT(room.rows.SelectedRows(),
-                ElementsAre("vlhost2 ( 198.51.100.12 ) -- state NORMAL, remains 00:01:29"));
+                ElementsAre("N/A ( 198.51.100.13 ) -- state NORMAL, remains 00:01:29",
+                            "vlhost1 ( 198.51.100.11 ) -- state AVAILABLE"));
+    server->SendToSelected(0x80000001);
+    EXPECT_THAT(room.network.sent,
+                ElementsAre(To(kHost3, kStationPort, {0x03, 0x01, 0x00, 0x00, 0x80}),
+                            To(kHost1, kStationPort, {0x03, 0x01, 0x00, 0x00, 0x80})));
 }
 
 TEST_F(PeriodicTest, PeriodicCheckFiresWhenTheCounterIsAMultipleOfThePeriod) {
@@ -203,20 +228,42 @@ TEST_F(PeriodicTest, SilentStationIsDeclaredOffAfterThreePeriods) {
     EXPECT_EQ(Record(0).waitTicks, 4u);
 
     room.boxes.whileOpen = [this] {
-        // The mark and the row wait until the box is closed.
-        EXPECT_EQ(Record(0).status, 0x80000002u);
+        // The mark and the row are in place before the box.
+        EXPECT_EQ(Record(0).status, OffMark | 0x80000002u);
         EXPECT_EQ(Record(0).attemptsLeft, 0u);
     };
     server->DetectSilentStations();
 
-    EXPECT_THAT(room.journal,
-                ElementsAre("box Client 'vlhost1' ( 198.51.100.11 ) is OFF", "box closed",
-                            "foreground", "delete vlhost1 ( 198.51.100.11 ) -- state AVAILABLE",
-                            "add vlhost1 ( 198.51.100.11 ) -- state OFF"));
+    EXPECT_THAT(room.journal, ElementsAre("delete vlhost1 ( 198.51.100.11 ) -- state AVAILABLE",
+                                          "add vlhost1 ( 198.51.100.11 ) -- state OFF",
+                                          "box Client 'vlhost1' ( 198.51.100.11 ) is OFF",
+                                          "box closed", "foreground"));
     EXPECT_EQ(room.boxes.shown.at(0), (ShownBox{"Client 'vlhost1' ( 198.51.100.11 ) is OFF",
                                                 "Vorlek Information", BoxIcon::Information}));
     EXPECT_EQ(Record(0).status, OffMark | 0x80000002u);
     EXPECT_THAT(room.network.sent, IsEmpty());
+}
+
+TEST_F(PeriodicTest, StationThatAnswersWhileItsOffBoxIsOpenIsBackOn) {
+    Start({kHost1});
+    Reporting(kHost1, {0x04, 0x5A, 0x00, 0x00, 0x00});
+    server->CheckAllStations();
+    for (int tick = 1; tick < 15; ++tick) {
+        server->DetectSilentStations();
+    }
+    ClearRecords();
+    // Its agent restarted, and reports AVAILABLE while the operator reads "is OFF".
+    room.boxes.whileOpen = [this] { Reporting(kHost1, {0x04, 0x02, 0x00, 0x00, 0x80}); };
+
+    server->DetectSilentStations();
+
+    EXPECT_THAT(room.network.sent,
+                ElementsAre(To(kHost1, kAgentPort, {0x03, 0x5A, 0x00, 0x00, 0x00})));
+    ASSERT_EQ(room.boxes.shown.size(), 2u);
+    EXPECT_EQ(room.boxes.shown[1].text, "Client 'vlhost1' ( 198.51.100.11 ) is ON");
+    EXPECT_THAT(room.rows.Rows(),
+                ElementsAre("vlhost1 ( 198.51.100.11 ) -- state NORMAL, remains 00:01:30"));
+    EXPECT_EQ(Record(0).status, 90u);
 }
 
 TEST_F(PeriodicTest, CountingStationKeepsItsRemainingTimeInTheOffRow) {
