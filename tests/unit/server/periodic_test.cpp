@@ -125,7 +125,7 @@ TEST_F(PeriodicTest, RewrittenRowsKeepTheirOwnSelectionWhereverTheySortIn) {
     // A new station's row sorts in first, and vlhost3 loses its name: both move the rows.
     Receive(kHost1, {0x01});
     Receive(kHost1, {0x04, 0x02, 0x00, 0x00, 0x80});
-    room.names.names.erase(kHost3);
+    room.rowNames.Refreshed(kHost3, std::nullopt);
     ClearRecords();
 
     Tick();
