@@ -16,9 +16,6 @@
 
 namespace vorlek {
 
-// The message Winsock posts to the top window when a datagram can be read.
-inline constexpr UINT kSocketMessage = 0x8001;
-
 class ConsoleApp {
 public:
     // Opens the endpoint ("Network error" and exit code 0 when it is not ready), reads "clients"
