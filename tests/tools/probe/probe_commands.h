@@ -31,4 +31,7 @@ int RunCloseBox(Arguments args);
 int RunWaitBox(Arguments args);
 int RunWindows(Arguments args);
 
+// hold-file PATH MS: the file open without sharing its deletion, for MS milliseconds.
+int RunHoldFile(Arguments args);
+
 }  // namespace vorlek::probe
