@@ -65,7 +65,8 @@ void NameStations(fuzz::FakeNames& names) {
 
 // The main dialog's list box and edit are the unit tests' (the list sorts as the system's list
 // box does); every row added or deleted and every write to the edit or the foreground is a
-// line of the journal.
+// line of the journal. The kept names are never refreshed: the rows keep the names of their
+// first sight.
 struct Console {
     test::Journal journal;
     fuzz::FakeNetwork network;
@@ -74,6 +75,8 @@ struct Console {
     test::FakeStationList rows{journal};
     test::FakeWindow window{journal};
     test::FakeClock clock;
+    test::FakeNameRefresh refresh;
+    NameCache rowNames{names, refresh};
 };
 
 std::vector<int> SelectedRows(test::FakeStationList& rows) {
@@ -357,7 +360,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Console console;
     NameStations(console.names);
     Server server({console.network, console.names, console.boxes, console.rows, console.window,
-                   console.clock},
+                   console.clock, console.rowNames},
                   kOwnAddress, HostList(clients));
     if ((setup & 16u) != 0) {
         Discover(input, console, server);

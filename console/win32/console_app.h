@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "console/win32/engine_ports.h"
+#include "console/win32/name_refresher.h"
 #include "link/udp_endpoint.h"
 #include "link/win32/message_boxes_win32.h"
 #include "link/win32/winsock_layer.h"
@@ -15,6 +16,10 @@
 #include "server/server.h"
 
 namespace vorlek {
+
+// The message the name refresher posts to the top window when refreshed names wait (Winsock's
+// is kSocketMessage, the one after it).
+inline constexpr UINT kNamesMessage = kSocketMessage + 1;
 
 class ConsoleApp {
 public:
@@ -35,11 +40,14 @@ public:
 
     // Kept by the start-up sequence as it creates or loads them.
     void setInstance(HINSTANCE instance) { instance_ = instance; }
-    void setTopWindow(HWND window) { topWindow_ = window; }
+    void setTopWindow(HWND window);
     void setMainDialog(HWND dialog);
     void setAccelerators(HACCEL accelerators) { accelerators_ = accelerators; }
     void setMenu(HMENU menu) { menu_ = menu; }
     HMENU menu() const { return menu_; }
+
+    // Hands the names looked up again since the last call to the engine's name cache.
+    void TakeRefreshedNames();
 
     // Exit: destroys the top window (and the main dialog it owns), which ends the message loop,
     // and closes the endpoint. A second call does nothing.
@@ -50,6 +58,8 @@ private:
     WinsockLayer sockets_;
     UdpEndpoint endpoint_;
     WinsockNetwork network_;
+    NameRefresher refresher_;
+    NameCache rowNames_{network_, refresher_};
     StationListBox rows_;
     MainDialogWindow window_;
     CalendarClock clock_;
