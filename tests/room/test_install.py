@@ -448,10 +448,11 @@ def test_a_failing_firewall_command_is_reported_and_the_programs_stay_installed(
 
 
 # The installer's window (titled with a trailing blank), its message boxes, the header text
-# of its pages and its Next, Install and Close button.
+# and subtext of its pages and its Next, Install and Close button.
 SETUP_WINDOW = "Vorlek Client Setup "
 SETUP_BOX = "Vorlek Client Setup"
 PAGE_HEADER = "1037"
+PAGE_SUBTEXT = "1038"
 NEXT = "1"
 
 
@@ -488,10 +489,13 @@ def test_agent_installer_page_keeps_an_unchanged_list_and_writes_a_typed_one(roo
             # The box of a rejected text, or, once installed, the note on the missing driver.
             closed = station.probe("close-box", SETUP_BOX, "15000")
             boxes.append(roomlib.parse_boxes(closed.stdout.replace("closed ", "", 1))[0][1])
-        # Close is enabled once the installation has finished.
+        # Close is enabled once the installation has finished; the last page says that no
+        # agent was started.
         assert roomlib.wait_until(
             lambda: station.probe("state", SETUP_WINDOW, NEXT).stdout.startswith("enabled=1"),
             START_TIMEOUT)
+        assert station.probe("get-text", SETUP_WINDOW, PAGE_SUBTEXT).stdout == (
+            AGENT_INSTALLED.split("\r\n")[0] + "\n")
         assert station.probe("click", SETUP_WINDOW, NEXT).returncode == 0
         assert setup.wait(START_TIMEOUT) == 0
         return boxes
