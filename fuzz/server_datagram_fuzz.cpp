@@ -53,7 +53,7 @@ Ipv4 StationAddress(std::size_t i) {
 
 // Names the reverse look-up gives: short, missing (N/A), too long for a row, equal for two
 // stations, with characters the list sorts oddly.
-void NameStations(fuzz::FakeNames& names) {
+void NameStations(test::FakeNames& names) {
     names.names[StationAddress(0)] = "alpha";
     names.names[StationAddress(2)] = std::string(300, 'z');
     names.names[StationAddress(3)] = "Beta-Station";
@@ -63,14 +63,14 @@ void NameStations(fuzz::FakeNames& names) {
     names.names[kStranger] = "(";
 }
 
-// The main dialog's list box and edit are the unit tests' (the list sorts as the system's list
-// box does); every row added or deleted and every write to the edit or the foreground is a
-// line of the journal. The kept names are never refreshed: the rows keep the names of their
-// first sight.
+// The main dialog's list box and edit, and the name service, are the unit tests' (the list sorts
+// as the system's list box does); every row added or deleted and every write to the edit or the
+// foreground is a line of the journal. The kept names are never refreshed: the rows keep the
+// names of their first sight.
 struct Console {
     test::Journal journal;
     fuzz::FakeNetwork network;
-    fuzz::FakeNames names;
+    test::FakeNames names;
     fuzz::FakeBoxes boxes;
     test::FakeStationList rows{journal};
     test::FakeWindow window{journal};
