@@ -186,8 +186,16 @@ FunctionEnd
 !define ASIDE_LIMIT 99
 !define NOT_REPLACED "$INSTDIR\${PROGRAM} could not be replaced: another program holds it or its new copy open. The installed version was kept; run setup again later."
 !macro ReplaceProgram
+    ; A new copy that could not be written whole (the disk is full, another program holds the
+    ; name) is never moved in.
+    ClearErrors
     File "/oname=$INSTDIR\${PROGRAM}.new" "${RELEASE_DIR}/${PROGRAM}"
-    Call ReplaceProgram
+    ${If} ${Errors}
+        Delete "$INSTDIR\${PROGRAM}.new"
+        StrCpy $0 0
+    ${Else}
+        Call ReplaceProgram
+    ${EndIf}
 !macroend
 Function ReplaceProgram
     StrCpy $0 0

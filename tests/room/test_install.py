@@ -245,7 +245,8 @@ def test_console_installer_replaces_a_program_in_use_and_puts_it_back_when_it_ca
         room_factory, release):
     """A console whose window the installer cannot see (a console in another user's session)
     goes on running from its file, which is put aside; a new copy that cannot be moved in (a
-    program holds it open) leaves the installed program as it was."""
+    program holds it open without sharing its deletion) leaves the installed program as it
+    was."""
     host = room_factory(["operator"])["operator"]
     folder = host.prefix / "drive_c" / CONSOLE_FOLDER
     installer = release / "VorlekServer-setup.exe"
@@ -289,6 +290,10 @@ def test_console_installer_replaces_a_program_in_use_and_puts_it_back_when_it_ca
             "C:\\Program Files\\Vorlek Server\\VorlekServer.exe could not be replaced: another "
             "program holds it or its new copy open. The installed version was kept; run setup "
             "again later.\r\n")
+        # The new copy was written but could not be moved in: the installed file, put aside
+        # meanwhile, is back in its place.
+        assert (folder / "VorlekServer.exe.new").read_bytes() == (
+            release / "VorlekServer.exe").read_bytes()
         assert program.read_bytes() == marked
         assert sorted(p.name for p in folder.iterdir() if p.name.startswith("VorlekServer")) == [
             "VorlekServer.exe", "VorlekServer.exe.new"]
