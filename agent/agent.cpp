@@ -16,10 +16,6 @@ constexpr std::uint32_t kModeResume = static_cast<std::uint32_t>(ModeCommand::Re
 constexpr std::uint32_t kModeLogOff = static_cast<std::uint32_t>(ModeCommand::LogOff);
 constexpr std::uint32_t kModeReboot = static_cast<std::uint32_t>(ModeCommand::Reboot);
 
-Peer StationPeer(Ipv4 address) {
-    return Peer{address, kStationPort};
-}
-
 }  // namespace
 
 Agent::Agent(AgentPorts ports, HostList servers, std::string picturePath)

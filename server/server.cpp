@@ -24,10 +24,6 @@ constexpr std::string_view kInformationCaption = "Vorlek Information";
 // While the rows keep changing, one reselect in this many draws them: about four times a second.
 constexpr int kBusyRedrawPeriod = 5;
 
-Peer StationPeer(Ipv4 address) {
-    return {address, kStationPort};
-}
-
 }  // namespace
 
 Server::Server(ServerPorts ports, Ipv4 ownAddress, HostList addresses)

@@ -91,6 +91,11 @@ LRESULT ClientProgram::AgentWindowProc(HWND window, UINT message, WPARAM wParam,
             // DefWindowProcA validates the window afterwards.
             lockScreen_.Paint();
             break;
+        case WM_ERASEBKGND:
+            // The picture covers the whole lock window, and the hidden window is never shown:
+            // erasing would only paint the class's brush over the picture that WM_PAINT drew
+            // through the window's own context before DefWindowProcA's BeginPaint.
+            return 1;
         case WM_TIMER:
             if (wParam == kTickTimerId) {
                 agent_->Tick();

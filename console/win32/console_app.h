@@ -17,10 +17,9 @@
 
 namespace vorlek {
 
-// The message Winsock posts to the top window when a datagram can be read.
-inline constexpr UINT kSocketMessage = 0x8001;
-// The message the name refresher posts to the top window when refreshed names wait.
-inline constexpr UINT kNamesMessage = 0x8002;
+// The message the name refresher posts to the top window when refreshed names wait (Winsock's
+// is kSocketMessage, the one after it).
+inline constexpr UINT kNamesMessage = kSocketMessage + 1;
 
 class ConsoleApp {
 public:
