@@ -65,23 +65,33 @@ double ThreadCpuSeconds() {
 
 }  // namespace
 
-// vorlek::Server::OnTimerTick() and vorlek::Server::Discover(): member functions, so thiscall.
+// vorlek::Server::OnTimerTick(), HandleDatagram() and Discover() are member functions: thiscall on
+// i686, whose C symbols also carry a leading underscore; x86_64 has one calling convention and no
+// underscore.
+#if defined(__i386__)
+#define VORLEK_MEMBER __attribute__((thiscall))
+#define VORLEK_SYMBOL(name) "_" name
+#else
+#define VORLEK_MEMBER
+#define VORLEK_SYMBOL(name) name
+#endif
+
 extern "C" {
-void __attribute__((thiscall))
-RealOnTimerTick(void* server) __asm__("___real__ZN6vorlek6Server11OnTimerTickEv");
-void __attribute__((thiscall))
-WrapOnTimerTick(void* server) __asm__("___wrap__ZN6vorlek6Server11OnTimerTickEv");
-void __attribute__((thiscall))
-RealHandleDatagram(void* server) __asm__("___real__ZN6vorlek6Server14HandleDatagramEv");
-void __attribute__((thiscall))
-WrapHandleDatagram(void* server) __asm__("___wrap__ZN6vorlek6Server14HandleDatagramEv");
-void __attribute__((thiscall))
-RealDiscover(void* server) __asm__("___real__ZN6vorlek6Server8DiscoverEv");
-void __attribute__((thiscall))
-WrapDiscover(void* server) __asm__("___wrap__ZN6vorlek6Server8DiscoverEv");
+void VORLEK_MEMBER
+RealOnTimerTick(void* server) __asm__(VORLEK_SYMBOL("__real__ZN6vorlek6Server11OnTimerTickEv"));
+void VORLEK_MEMBER
+WrapOnTimerTick(void* server) __asm__(VORLEK_SYMBOL("__wrap__ZN6vorlek6Server11OnTimerTickEv"));
+void VORLEK_MEMBER RealHandleDatagram(void* server) __asm__(
+    VORLEK_SYMBOL("__real__ZN6vorlek6Server14HandleDatagramEv"));
+void VORLEK_MEMBER WrapHandleDatagram(void* server) __asm__(
+    VORLEK_SYMBOL("__wrap__ZN6vorlek6Server14HandleDatagramEv"));
+void VORLEK_MEMBER
+RealDiscover(void* server) __asm__(VORLEK_SYMBOL("__real__ZN6vorlek6Server8DiscoverEv"));
+void VORLEK_MEMBER
+WrapDiscover(void* server) __asm__(VORLEK_SYMBOL("__wrap__ZN6vorlek6Server8DiscoverEv"));
 }
 
-void __attribute__((thiscall)) WrapOnTimerTick(void* server) {
+void VORLEK_MEMBER WrapOnTimerTick(void* server) {
     LARGE_INTEGER start;
     QueryPerformanceCounter(&start);
     const double startedAt = UnixNow();
@@ -94,13 +104,13 @@ void __attribute__((thiscall)) WrapOnTimerTick(void* server) {
     handledSinceTick = 0;
 }
 
-void __attribute__((thiscall)) WrapHandleDatagram(void* server) {
+void VORLEK_MEMBER WrapHandleDatagram(void* server) {
     RealHandleDatagram(server);
     ++handledSinceTick;
     lastHandled = UnixNow();
 }
 
-void __attribute__((thiscall)) WrapDiscover(void* server) {
+void VORLEK_MEMBER WrapDiscover(void* server) {
     LARGE_INTEGER start;
     QueryPerformanceCounter(&start);
     const double cpuBefore = ProcessCpuSeconds();

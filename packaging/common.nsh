@@ -1,11 +1,20 @@
 ; What the installers of the console and the agent share: version information, the uninstall
 ; entry, the firewall rule, safe replacement of a program and the reporting of problems.
 ;
-; Defines given by the build: VERSION, COPYRIGHT, RELEASE_DIR, SOURCE_DIR, OUTPUT.
+; Defines given by the build: VERSION, COPYRIGHT, RELEASE_DIR, SOURCE_DIR, OUTPUT, and AMD64 in
+; the 64-bit build.
 ; Defines given by the script that includes this file: PRODUCT (shown name), PROGRAM (file name
 ; of the program), KEY (name of the uninstall entry).
 
-Unicode true
+; The installer is of the programs' own architecture: a 64-bit one installs the 64-bit programs
+; into the 64-bit Program Files and writes the 64-bit registry.
+!ifdef AMD64
+    Target amd64-unicode
+    !define PROGRAM_FILES "$PROGRAMFILES64"
+!else
+    Unicode true
+    !define PROGRAM_FILES "$PROGRAMFILES"
+!endif
 SetCompressor /SOLID lzma
 RequestExecutionLevel admin
 
@@ -28,7 +37,7 @@ RequestExecutionLevel admin
 
 Name "${PRODUCT}"
 OutFile "${OUTPUT}"
-InstallDir "$PROGRAMFILES\${PRODUCT}"
+InstallDir "${PROGRAM_FILES}\${PRODUCT}"
 ; An upgrade goes where the last installation went, unless /D= says otherwise.
 InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 BrandingText "Vorlek ${VERSION}"

@@ -114,7 +114,7 @@ def install_driver(host, room):
     target = host.prefix / "drive_c" / "windows" / "system32" / "drivers" / DRIVER_FILE
     source = room.testbin(DRIVER_FILE)
     if not source.exists():
-        raise DemoError(f"{source} is missing: build the windows preset first")
+        raise DemoError(f"{source} is missing: build the Windows programs first (scripts/demo.sh)")
     target.write_bytes(source.read_bytes())
     binary = f"C:\\windows\\system32\\drivers\\{DRIVER_FILE}"
     host.wine("sc", "create", DRIVER_SERVICE, "type=", "kernel", "start=", "demand", "binPath=",
@@ -222,9 +222,9 @@ def play(room, shots):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--build", default=os.environ.get("VORLEK_WINDOWS_BUILD",
-                                                          "build/windows"),
-                        help="the Windows build folder (release/ and testbin/)")
+    parser.add_argument("--build", help="the Windows build folder (release/ and testbin/); "
+                        "default: VORLEK_WINDOWS_BUILD, else the build of the room's "
+                        "architecture (build/windows or build/windows-x64)")
     parser.add_argument("--shots", help="folder for the screenshots "
                         "(default: build/demo-screenshots/DATE-TIME)")
     parser.add_argument("--exit-after-script", action="store_true",
@@ -233,8 +233,6 @@ def main():
     if os.geteuid() != 0:
         parser.error("run as root (network namespaces)")
 
-    build = Path(args.build)
-    build = build if build.is_absolute() else REPOSITORY / build
     stamp = datetime.now().strftime("%Y%m%d-%H%M%S")
     shots = Path(args.shots) if args.shots else REPOSITORY / "build" / "demo-screenshots" / stamp
     shots.mkdir(parents=True, exist_ok=True)
@@ -248,6 +246,11 @@ def main():
     display = None
     room = None
     try:
+        if args.build:
+            build = Path(args.build)
+            build = build if build.is_absolute() else REPOSITORY / build
+        else:
+            build = roomlib.windows_build_dir()
         roomlib.remove_leftovers()
         own = os.environ.get("DISPLAY", "")
         if own and own_display_usable(own):

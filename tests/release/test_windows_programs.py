@@ -1,14 +1,20 @@
-"""The shipped programs are 32-bit Windows GUI programs that need nothing beyond Windows itself."""
-import os
+"""Both release folders hold Windows GUI programs and installers that need nothing beyond
+Windows itself: the 32-bit ones (build/windows), which run on every Windows, and the 64-bit ones
+(build/windows-x64). The test command builds both."""
 import pathlib
 import re
 import subprocess
 
 import pytest
 
-BUILD = pathlib.Path(os.environ.get("VORLEK_WINDOWS_BUILD", "build/windows"))
-RELEASE = BUILD / "release"
-PROGRAMS = ["VorlekServer.exe", "VorlekClient.exe"]
+REPOSITORY = pathlib.Path(__file__).resolve().parents[2]
+# Build folder, what `file` says of its programs, and the objdump that reads them.
+BUILDS = {
+    "windows": ("PE32 executable (GUI) Intel 80386", "i686-w64-mingw32-objdump"),
+    "windows-x64": ("PE32+ executable (GUI) x86-64", "x86_64-w64-mingw32-objdump"),
+}
+FILES = ["VorlekServer.exe", "VorlekClient.exe", "VorlekServer-setup.exe", "VorlekClient-setup.exe"]
+RELEASES = [(build, name) for build in BUILDS for name in FILES]
 
 # DLLs that every Windows installation has.
 SYSTEM_DLLS = {
@@ -17,16 +23,23 @@ SYSTEM_DLLS = {
 }
 
 
-@pytest.mark.parametrize("program", PROGRAMS)
-def test_program_is_a_32_bit_gui_executable(program):
-    description = subprocess.run(["file", "-b", str(RELEASE / program)], capture_output=True,
+def release_file(build, name):
+    path = REPOSITORY / "build" / build / "release" / name
+    if not path.exists():
+        pytest.fail(f"{path} is missing: build the {build} preset first")
+    return path
+
+
+@pytest.mark.parametrize("build, name", RELEASES)
+def test_release_file_is_a_gui_executable_of_its_build(build, name):
+    description = subprocess.run(["file", "-b", release_file(build, name)], capture_output=True,
                                  text=True, check=True).stdout
-    assert description.startswith("PE32 executable (GUI) Intel 80386"), description
+    assert description.startswith(BUILDS[build][0]), description
 
 
-@pytest.mark.parametrize("program", PROGRAMS)
-def test_program_imports_only_system_dlls(program):
-    headers = subprocess.run(["i686-w64-mingw32-objdump", "-p", str(RELEASE / program)],
+@pytest.mark.parametrize("build, name", RELEASES)
+def test_release_file_imports_only_system_dlls(build, name):
+    headers = subprocess.run([BUILDS[build][1], "-p", release_file(build, name)],
                              capture_output=True, text=True, check=True).stdout
     imported = {name.lower() for name in re.findall(r"DLL Name: (\S+)", headers)}
     assert "kernel32.dll" in imported

@@ -6,22 +6,13 @@ on Ctrl+C or SIGTERM. See README.md for the API."""
 import atexit
 import os
 import signal
-from pathlib import Path
 
 import pytest
 
 import room as roomlib
 
-REPOSITORY = Path(__file__).resolve().parents[2]
-
 _live_rooms = []
 _display = []
-
-
-def windows_build_dir():
-    """VORLEK_WINDOWS_BUILD (absolute, or relative to the repository), else build/windows."""
-    configured = Path(os.environ.get("VORLEK_WINDOWS_BUILD", "build/windows"))
-    return configured if configured.is_absolute() else REPOSITORY / configured
 
 
 def _close_everything():
@@ -50,6 +41,11 @@ def room_display():
     """The Xvfb display name shared by every room of the session, e.g. ":3"."""
     if os.geteuid() != 0:
         pytest.skip("the test room needs root (network namespaces)")
+    try:
+        roomlib.check_build_architecture(roomlib.windows_build_dir())
+    except roomlib.RoomError as error:
+        # One sentence for the whole run instead of the same error in every room test.
+        pytest.exit(f"the test room cannot run: {error}", returncode=1)
     roomlib.remove_leftovers()
     display = roomlib.Display()
     _display.append(display)
@@ -61,14 +57,14 @@ def room_display():
 
 @pytest.fixture(scope="session")
 def wine_template(room_display):
-    """The cached 32-bit Wine prefix that each host copies."""
+    """The cached Wine prefix of the room's architecture that each host copies."""
     return roomlib.ensure_template(room_display)
 
 
 @pytest.fixture(scope="session")
 def windows_build():
     """The Windows build folder: release/ holds the programs, testbin/ the test-only ones."""
-    return windows_build_dir()
+    return roomlib.windows_build_dir()
 
 
 @pytest.fixture

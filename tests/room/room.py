@@ -10,6 +10,7 @@ next run (only those whose owner process is dead). Every wait is bounded.
 import contextlib
 import ctypes
 import fcntl
+import functools
 import json
 import os
 import select
@@ -21,6 +22,8 @@ import subprocess
 import threading
 import time
 from pathlib import Path
+
+REPOSITORY = Path(__file__).resolve().parents[2]
 
 NETWORK = "198.51.100"
 PREFIX_LENGTH = 24
@@ -49,8 +52,12 @@ SERVER_START_TIMEOUT = 15
 KILL_TIMEOUT = 10
 KILL_ROUNDS = 5
 
+# The build folder whose programs a room of each Wine architecture runs, and the PE machine
+# field of those programs.
+ROOM_BUILDS = {"win32": "build/windows", "win64": "build/windows-x64"}
+PE_MACHINES = {"win32": 0x014C, "win64": 0x8664}
+
 WINE_ENVIRONMENT = {
-    "WINEARCH": "win32",
     # No .NET or HTML engine installs, no desktop menu entries.
     "WINEDLLOVERRIDES": "mscoree,mshtml,winemenubuilder.exe=",
     "WINEDEBUG": "-all",
@@ -78,6 +85,47 @@ def run(args, timeout=COMMAND_TIMEOUT, check=True, env=None, cwd=None):
             f"{result.stderr.decode(errors='replace').strip()}"
         )
     return result
+
+
+@functools.cache
+def room_architecture():
+    """The Wine architecture of every room, "win32" or "win64", as scripts/room_arch.sh gives it:
+    VORLEK_ROOM_ARCH, else win32 where this machine executes 32-bit code."""
+    result = subprocess.run(["bash", REPOSITORY / "scripts" / "room_arch.sh"],
+                            stdin=subprocess.DEVNULL, capture_output=True, text=True)
+    if result.returncode != 0:
+        raise RoomError(result.stderr.strip())
+    return result.stdout.strip()
+
+
+def wine_environment():
+    return dict(WINE_ENVIRONMENT, WINEARCH=room_architecture())
+
+
+def windows_build_dir():
+    """VORLEK_WINDOWS_BUILD (absolute, or relative to the repository), else the build folder of
+    the room's architecture: build/windows or build/windows-x64."""
+    configured = Path(os.environ.get("VORLEK_WINDOWS_BUILD",
+                                     ROOM_BUILDS[room_architecture()]))
+    return configured if configured.is_absolute() else REPOSITORY / configured
+
+
+def check_build_architecture(build):
+    """Raises RoomError unless the build's programs are of the room's architecture: a 32-bit
+    prefix cannot run a 64-bit program, and 64-bit Wine here runs no 32-bit one."""
+    architecture = room_architecture()
+    program = Path(build) / "release" / "VorlekServer.exe"
+    try:
+        header = program.read_bytes()[:4096]
+        offset = struct.unpack_from("<I", header, 0x3C)[0]
+        machine = struct.unpack_from("<H", header, offset + 4)[0]
+    except (OSError, struct.error) as error:
+        raise RoomError(f"{program} cannot be read as a Windows program ({error}): build "
+                        f"the {ROOM_BUILDS[architecture].split('/')[1]} preset first") from None
+    if machine != PE_MACHINES[architecture]:
+        found = {v: k for k, v in PE_MACHINES.items()}.get(machine, f"machine {machine:#x}")
+        raise RoomError(f"the room runs {architecture} prefixes, but {program} is a {found} "
+                        f"program: build {ROOM_BUILDS[architecture]} or set VORLEK_ROOM_ARCH")
 
 
 def wait_until(condition, timeout, interval=0.02):
@@ -218,7 +266,7 @@ class Display:
 
 def template_path():
     version = run(["wine", "--version"]).stdout.decode().split()[0]
-    return CACHE_DIR / f"template-{version}-win32-v{TEMPLATE_VERSION}"
+    return CACHE_DIR / f"template-{version}-{room_architecture()}-v{TEMPLATE_VERSION}"
 
 
 @contextlib.contextmanager
@@ -242,7 +290,7 @@ def locked(path, timeout):
 
 
 def ensure_template(display_name):
-    """The cached 32-bit prefix that every host copies; built under a lock when missing.
+    """The cached prefix of the room's architecture that every host copies; built under a lock when missing.
 
     It is built inside an empty network namespace of its own, so that nothing Wine does while
     it sets up reaches any network of the machine."""
@@ -264,7 +312,7 @@ def ensure_template(display_name):
             shutil.rmtree(template, ignore_errors=True)
             run(["ip", "netns", "add", namespace])
             env = dict(os.environ, WINEPREFIX=str(building), DISPLAY=display_name,
-                       **WINE_ENVIRONMENT)
+                       **wine_environment())
             inside = ["ip", "netns", "exec", namespace]
             run(inside + ["wineboot", "-i"], env=env, timeout=TEMPLATE_TIMEOUT)
             x11 = "HKCU\\Software\\Wine\\X11 Driver"
@@ -522,7 +570,7 @@ class Host:
             "USER": os.environ.get("USER", "root"),
             "DISPLAY": self.room.display_name,
             "WINEPREFIX": str(self.prefix),
-            **WINE_ENVIRONMENT,
+            **wine_environment(),
         }
         env.update(extra or {})
         return env
@@ -673,6 +721,7 @@ class Room:
         self.id = f"{NAMESPACE_PREFIX}{os.getpid()}x{number}"
         self.display_name = display_name
         self.windows_build = Path(windows_build)
+        check_build_architecture(self.windows_build)
         self.directory = ROOMS_DIR / self.id
         self.bridge_namespace = f"{self.id}br"
         self.peers = []

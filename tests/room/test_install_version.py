@@ -26,8 +26,9 @@ def version_resource(data):
     assert data[pe:pe + 4] == b"PE\0\0"
     sections, optional_size = struct.unpack_from("<H12xH", data, pe + 6)
     optional = pe + 24
-    assert struct.unpack_from("<H", data, optional)[0] == 0x10B  # PE32
-    resource_rva = struct.unpack_from("<I", data, optional + 96 + 2 * 8)[0]
+    # The data directories follow the optional header's fields, which PE32+ makes 16 bytes longer.
+    directories = {0x10B: 96, 0x20B: 112}[struct.unpack_from("<H", data, optional)[0]]
+    resource_rva = struct.unpack_from("<I", data, optional + directories + 2 * 8)[0]
     table = [struct.unpack_from("<8xIIII", data, optional + optional_size + 40 * i)
              for i in range(sections)]
 
