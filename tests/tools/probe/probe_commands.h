@@ -30,5 +30,7 @@ int RunBoxes(Arguments args);
 int RunCloseBox(Arguments args);
 int RunWaitBox(Arguments args);
 int RunWindows(Arguments args);
+// input-window TITLE MS: a focused window that prints every key and mouse event it receives.
+int RunInputWindow(Arguments args);
 
 }  // namespace vorlek::probe
