@@ -26,6 +26,11 @@ import room as roomlib  # noqa: E402
 
 CONSOLE_OCTET = 11
 SIM_OCTET = 12
+NAMES_OCTET = 13
+# The main dialog's Death Timer edit, read by the probe to time the console's answer.
+MAIN_TITLE = "Vorlek Server"
+DEATH_TIMER_EDIT = 1008
+RESPONSE_SAMPLES = 10
 # The simulated stations live in the benchmarking range, on the simulator host's interface; the
 # console reaches them through that host.
 SIM_FIRST = "198.18.0.1"
@@ -118,11 +123,19 @@ def tick_lines(process):
             for m in TICK_LINE.finditer(process.stderr)]
 
 
-def make_station_room(session, count, named=True):
-    """A console host and a simulator host holding count station addresses."""
-    room = roomlib.make_room(session.display, session.template, session.tools,
-                             [("console", CONSOLE_OCTET), ("sim", SIM_OCTET)], warm=["console"])
+def make_station_room(session, count, named=True, name_delay=None):
+    """A console host and a simulator host holding count station addresses. The stations are
+    named in the console's hosts file (named), or by a name server host that answers every
+    reverse look-up after name_delay seconds (pc-198-18-0-1 and so on), or not at all."""
+    hosts = [("console", CONSOLE_OCTET), ("sim", SIM_OCTET)]
+    if name_delay is not None:
+        hosts.append(("names", NAMES_OCTET))
+    room = roomlib.make_room(session.display, session.template, session.tools, hosts,
+                             warm=["console"], name_server="names" if name_delay is not None
+                             else None)
     session.rooms.append(room)
+    if name_delay is not None:
+        room.set_names(delay=name_delay)
     console, sim = room["console"], room["sim"]
     addresses = sim_addresses(count)
     batch = "".join(f"address add {a}/32 dev eth0\n" for a in addresses)
@@ -141,9 +154,21 @@ def wait_for_ticks(process, count, timeout):
     return tick_lines(process)
 
 
-def bench_console(session, build, count, ticks, rounds, named=True):
+def response_times(host):
+    """Wall seconds of probe reads of the main dialog's edit, which the console's thread
+    answers: the console's answer to a button press, plus the probe's own start."""
+    times = []
+    for _ in range(RESPONSE_SAMPLES):
+        started = time.monotonic()
+        host.probe("get-text", MAIN_TITLE, DEATH_TIMER_EDIT)
+        times.append(time.monotonic() - started)
+        time.sleep(0.37)
+    return times
+
+
+def bench_console(session, build, count, ticks, rounds, named=True, name_delay=None):
     """One console with count counting stations: the start-up burst, then some ticks."""
-    room, addresses = make_station_room(session, count, named)
+    room, addresses = make_station_room(session, count, named, name_delay)
     console, sim_host = room["console"], room["sim"]
     console.put_file("clients", "".join(f"{a}\r\n" for a in addresses))
     program = None
@@ -175,6 +200,7 @@ def bench_console(session, build, count, ticks, rounds, named=True):
             if receive_buffer_drops(console) == before:
                 break
         start = len(tick_lines(program))
+        responses = response_times(console)
         measured = wait_for_ticks(program, start + ticks, ticks * 60)[start:start + ticks]
         seconds = [t["seconds"] for t in measured]
         cpu = [t["cpu"] for t in measured]
@@ -184,6 +210,8 @@ def bench_console(session, build, count, ticks, rounds, named=True):
             "tick_max": max(seconds, default=float("nan")),
             "ticks": len(seconds),
             "burst": burst,
+            "response": statistics.median(responses),
+            "response_max": max(responses),
         }
     finally:
         if program is not None:
@@ -221,10 +249,10 @@ def bench_discovery(session, build, count):
         session.rooms.remove(room)
 
 
-def bench_floor(session, count, named):
+def bench_floor(session, count, named, name_delay=None):
     """The platform's costs of one second of row work, without the console: the medians of
     vorlek-platform-costs.exe's passes in a console host of a station room."""
-    room, _ = make_station_room(session, count, named)
+    room, _ = make_station_room(session, count, named, name_delay)
     try:
         program = room["console"].start(session.tools / "bench-probe" / "vorlek-platform-costs.exe",
                                          count)
@@ -364,6 +392,9 @@ def main():
     parser.add_argument("--sizes", default="16,256,2048")
     parser.add_argument("--unnamed", action="store_true",
                         help="stations the name service does not know (rows named N/A)")
+    parser.add_argument("--name-server-ms", type=int,
+                        help="stations named only by a name server host that answers every "
+                        "reverse look-up after this many milliseconds")
     parser.add_argument("--logs", default="/tmp/vorlek-bench-logs",
                         help="where the consoles' benchmark lines are kept")
     parser.add_argument("--only", default="console,discovery,agent,floor")
@@ -378,6 +409,9 @@ def main():
     parts = arguments.only.split(",")
     builds = {"current": str(Path(arguments.current).resolve()),
               "baseline": str(Path(arguments.baseline).resolve())}
+    name_delay = arguments.name_server_ms / 1000 if arguments.name_server_ms is not None else None
+    # Stations the hosts file names never reach the name server.
+    named = not arguments.unnamed and name_delay is None
 
     session = Session(arguments.current, arguments.simulator, arguments.logs)
     try:
@@ -388,7 +422,7 @@ def main():
                 ticks = {"current": arguments.ticks,
                          "baseline": arguments.baseline_ticks or arguments.ticks}
                 result = {name: bench_console(session, build, count, ticks[name], arguments.rounds,
-                                              not arguments.unnamed)
+                                              named, name_delay)
                           for name, build in builds.items()}
                 cur, base = result["current"], result["baseline"]
                 row(f"tick, median of {cur['ticks']}/{base['ticks']}, N={count}", cur["tick"],
@@ -403,6 +437,20 @@ def main():
                 row(f"burst, reports lost, N={count}", cur["burst"]["lost"],
                     base["burst"]["lost"], "",
                     (lambda v: v == 0) if count == 2048 else None)
+                row(f"answer to a probe's read of the dialog, median, N={count}",
+                    cur["response"], base["response"], "s")
+                row(f"answer to a probe's read of the dialog, slowest, N={count}",
+                    cur["response_max"], base["response_max"], "s", lambda v: v < 0.2)
+                # The floor of the same machine and run: rewriting and drawing every row.
+                # Its name look-ups are figures of their own (below): none are made here.
+                floor = bench_floor(session, count, False)
+                rows_floor = sum(floor[key] for key in ("delete", "add", "clear", "release"))
+                print(f"| floor of the row work, N={count} | {rows_floor:.4f} s | | | |")
+                row(f"tick / floor of the row work, median, N={count}",
+                    cur["tick"] / rows_floor, base["tick"] / rows_floor, "", lambda v: v <= 1.5)
+                row(f"tick / floor of the row work, slowest, N={count}",
+                    cur["tick_max"] / rows_floor, base["tick_max"] / rows_floor, "",
+                    lambda v: v <= 1.5)
         if "discovery" in parts:
             for count in sizes:
                 cur, base = (bench_discovery(session, b, count) for b in builds.values())

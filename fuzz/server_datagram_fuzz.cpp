@@ -62,6 +62,12 @@ void NameStations(fuzz::FakeNames& names) {
     names.names[kStranger] = "(";
 }
 
+// The kept names are never refreshed here: the rows keep the names of their first sight.
+class NoNameRefresh : public NameRefresh {
+public:
+    void Keep(Ipv4) override {}
+};
+
 struct Console {
     fuzz::FakeNetwork network;
     fuzz::FakeNames names;
@@ -69,6 +75,8 @@ struct Console {
     fuzz::FakeStationList rows;
     fuzz::FakeConsoleWindow window;
     fuzz::FakeClock clock;
+    NoNameRefresh refresh;
+    NameCache rowNames{names, refresh};
 };
 
 struct RecordView {
@@ -344,7 +352,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Console console;
     NameStations(console.names);
     Server server({console.network, console.names, console.boxes, console.rows, console.window,
-                   console.clock},
+                   console.clock, console.rowNames},
                   kOwnAddress, HostList(clients));
     if ((setup & 16u) != 0) {
         Discover(input, console, server);

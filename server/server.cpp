@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <unordered_map>
 
 #include "server/station_rows.h"
 
@@ -147,7 +146,7 @@ int Server::FindAddedRow(const std::string& text, int added) {
 }
 
 void Server::AddStationRow(Ipv4 address) {
-    const std::string text = RowText(NameOf(address), address);
+    const std::string text = RowText(RowName(address), address);
     SelectRow(FindAddedRow(text, AddRow(text)));
 }
 
@@ -235,15 +234,15 @@ void Server::HandleStatusReport(Peer from, StatusWord word) {
     switch (word) {
         case ModeWord(StationState::UNLIMITED):
             ports_.window.SetDeathTimerText(std::string(kUnknownName));
-            RewriteRow(address, RowText(NameOf(address), address, kUnlimitedState));
+            RewriteRow(address, RowText(RowName(address), address, kUnlimitedState));
             break;
         case ModeWord(StationState::PAUSED):
             // The stored word holds the seconds the station had when it was paused.
-            RewriteRow(address, RowText(NameOf(address), address, PausedState(record->status)));
+            RewriteRow(address, RowText(RowName(address), address, PausedState(record->status)));
             return;
         case ModeWord(StationState::AVAILABLE):
             ports_.window.SetDeathTimerText(std::string(kUnknownName));
-            RewriteRow(address, RowText(NameOf(address), address, kAvailableState));
+            RewriteRow(address, RowText(RowName(address), address, kAvailableState));
             break;
         case ModeWord(StationState::BLOCKED): {
             if (record->status == word) {
@@ -264,9 +263,9 @@ void Server::HandleStatusReport(Peer from, StatusWord word) {
         default:
             if (word >= PausedFlag) {
                 RewriteRow(address,
-                           RowText(NameOf(address), address, PausedState(word & kCountingLimit)));
+                           RowText(RowName(address), address, PausedState(word & kCountingLimit)));
             } else {
-                RewriteRow(address, RowText(NameOf(address), address, NormalState(word)));
+                RewriteRow(address, RowText(RowName(address), address, NormalState(word)));
             }
             break;
     }
@@ -275,6 +274,7 @@ void Server::HandleStatusReport(Peer from, StatusWord word) {
 
 void Server::OnTimerTick() {
     RefreshCountdowns();
+    RenameRows();
     CountCheckTick();
     DetectSilentStations();
     if ((flags_ & PopulatedFlag) == 0) {
@@ -286,8 +286,6 @@ void Server::RefreshCountdowns() {
     const std::uint32_t now = ports_.clock.Now();
     const std::uint32_t elapsed = now - lastTick_;
     lastTick_ = now;
-    // Nothing below shows a box, so a name looked up once holds for the rest of this pass.
-    std::unordered_map<Ipv4, std::string> names;
     for (StationRecord& record : stations_) {
         if (record.status > kCountingLimit) {
             continue;
@@ -297,11 +295,8 @@ void Server::RefreshCountdowns() {
             continue;
         }
         record.status = record.status <= elapsed ? 0 : record.status - elapsed;
-        auto name = names.find(record.address);
-        if (name == names.end()) {
-            name = names.emplace(record.address, NameOf(record.address)).first;
-        }
-        const std::string text = RowText(name->second, record.address, NormalState(record.status));
+        const std::string text =
+            RowText(RowName(record.address), record.address, NormalState(record.status));
         DeleteRow(oldRow);
         // The rows do not change again before the selection below, so one search serves all.
         const int newRow = FindAddedRow(text, AddRow(text));
@@ -314,6 +309,27 @@ void Server::RefreshCountdowns() {
         if (record.status == 0) {
             SelectRow(newRow);
             QuerySelected();
+        }
+    }
+}
+
+void Server::RenameRows() {
+    for (const Ipv4 address : ports_.rowNames.TakeRenamed()) {
+        const int row = FindRow(address);
+        const auto text = row >= 0 ? ports_.rows.Text(row) : std::nullopt;
+        if (!text) {
+            continue;
+        }
+        // The state follows the address; a row that the countdown already rewrote has the name.
+        const std::string addressPart = " ( " + FormatDotted(address) + " )";
+        const std::size_t state = text->find(addressPart);
+        const std::string renamed =
+            RowText(RowName(address), address,
+                    state == std::string::npos
+                        ? std::string_view{}
+                        : std::string_view(*text).substr(state + addressPart.size()));
+        if (renamed != *text) {
+            RewriteRow(address, renamed);
         }
     }
 }
@@ -380,7 +396,7 @@ void Server::PopulateStations() {
     flags_ |= PopulatedFlag;
     for (const Ipv4 address : addresses_.Addresses()) {
         AppendStation(address).status |= OffMark;
-        AddRow(RowText(NameOf(address), address, OffState(0)));
+        AddRow(RowText(RowName(address), address, OffState(0)));
     }
     CheckAllStations();
 }

@@ -14,6 +14,7 @@
 #include "link/message_boxes.h"
 #include "link/network.h"
 #include "link/protocol.h"
+#include "server/name_cache.h"
 #include "server/row_index.h"
 #include "server/server_switches.h"
 #include "server/station_list.h"
@@ -45,11 +46,13 @@ struct StationRecord {
 
 struct ServerPorts {
     Network& network;
+    // Synchronous look-ups, for the notices; the rows take their names from rowNames.
     NameService& names;
     MessageBoxes& boxes;
     StationList& rows;
     ConsoleWindow& window;
     Clock& clock;
+    NameCache& rowNames;
 };
 
 class Server {
@@ -79,6 +82,8 @@ public:
     // Timer 1, once a second, in this order.
     void OnTimerTick();
     void RefreshCountdowns();
+    // Rewrites the rows of the stations whose kept name changed, with their new name.
+    void RenameRows();
     void CountCheckTick();
     void DetectSilentStations();
     void PopulateStations();
@@ -125,8 +130,10 @@ public:
     }
 
 private:
-    // The reverse look-up of an address, or "N/A".
+    // The reverse look-up of an address, or "N/A": what a notice shows.
     std::string NameOf(Ipv4 address);
+    // The kept name of an address, looked up at first sight: what a row shows.
+    std::string RowName(Ipv4 address) { return ports_.rowNames.RowName(address); }
     // The list draws its row changes together: the first change holds its drawing, a reselect
     // or any box releases it.
     void HoldDrawing();

@@ -39,7 +39,7 @@ ConsoleApp::ConsoleApp()
     setsockopt(sockets_.socket(), SOL_SOCKET, SO_RCVBUF,
                reinterpret_cast<const char*>(&receiveBuffer), sizeof receiveBuffer);
     const Ipv4 own = endpoint_.getLocalAddress()->address;
-    server_.emplace(ServerPorts{network_, network_, boxes_, rows_, window_, clock_}, own,
+    server_.emplace(ServerPorts{network_, network_, boxes_, rows_, window_, clock_, rowNames_}, own,
                     ReadHostList(kClientListFile, own, network_), hellos_);
     if (server_->addresses().Empty()) {
         server_->Discover();
@@ -50,6 +50,17 @@ ConsoleApp::~ConsoleApp() {
     Shutdown();
 }
 
+void ConsoleApp::setTopWindow(HWND window) {
+    topWindow_ = window;
+    refresher_.Announce(window, kNamesMessage);
+}
+
+void ConsoleApp::TakeRefreshedNames() {
+    for (const RefreshedName& refreshed : refresher_.TakeResults()) {
+        rowNames_.Refreshed(refreshed.address, refreshed.name);
+    }
+}
+
 void ConsoleApp::setMainDialog(HWND dialog) {
     mainDialog_ = dialog;
     window_.Attach(dialog);
@@ -58,6 +69,7 @@ void ConsoleApp::setMainDialog(HWND dialog) {
 
 void ConsoleApp::Shutdown() {
     // Handlers that are still inside a message box finish on a console without windows.
+    refresher_.Stop();
     rows_.Detach();
     window_.Detach();
     mainDialog_ = nullptr;

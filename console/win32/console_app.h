@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "console/win32/engine_ports.h"
+#include "console/win32/name_refresher.h"
 #include "link/udp_endpoint.h"
 #include "link/win32/message_boxes_win32.h"
 #include "link/win32/winsock_layer.h"
@@ -18,6 +19,8 @@ namespace vorlek {
 
 // The message Winsock posts to the top window when a datagram can be read.
 inline constexpr UINT kSocketMessage = 0x8001;
+// The message the name refresher posts to the top window when refreshed names wait.
+inline constexpr UINT kNamesMessage = 0x8002;
 
 class ConsoleApp {
 public:
@@ -39,11 +42,14 @@ public:
 
     // Kept by the start-up sequence as it creates or loads them.
     void setInstance(HINSTANCE instance) { instance_ = instance; }
-    void setTopWindow(HWND window) { topWindow_ = window; }
+    void setTopWindow(HWND window);
     void setMainDialog(HWND dialog);
     void setAccelerators(HACCEL accelerators) { accelerators_ = accelerators; }
     void setMenu(HMENU menu) { menu_ = menu; }
     HMENU menu() const { return menu_; }
+
+    // Hands the names looked up again since the last call to the engine's name cache.
+    void TakeRefreshedNames();
 
     // Exit: destroys the top window (and the main dialog it owns), which ends the message loop,
     // and closes the endpoint. A second call does nothing.
@@ -56,6 +62,8 @@ private:
     WinsockLayer sockets_;
     UdpEndpoint endpoint_;
     WinsockNetwork network_;
+    NameRefresher refresher_;
+    NameCache rowNames_{network_, refresher_};
     StationListBox rows_;
     MainDialogWindow window_;
     CalendarClock clock_;

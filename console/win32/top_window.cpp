@@ -98,6 +98,9 @@ LRESULT CALLBACK TopWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
         case kSocketMessage:
             app.server().HandleDatagram();
             return 1;
+        case kNamesMessage:
+            app.TakeRefreshedNames();
+            return 0;
         default:
             return DefWindowProcA(window, message, wParam, lParam);
     }

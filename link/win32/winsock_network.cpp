@@ -67,6 +67,11 @@ std::optional<Ipv4> WinsockNetwork::LookUpName(const std::string& name) {
 }
 
 std::optional<std::string> WinsockNetwork::LookUpAddress(Ipv4 address) {
+    return LookUpAddressName(address);
+}
+
+std::optional<std::string> LookUpAddressName(Ipv4 address) {
+    // Winsock keeps the entry per thread, so threads may look up at the same time.
     const hostent* entry =
         gethostbyaddr(reinterpret_cast<const char*>(&address), sizeof address, AF_INET);
     if (entry == nullptr || entry->h_name == nullptr || entry->h_name[0] == '\0') {

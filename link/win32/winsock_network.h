@@ -30,4 +30,7 @@ private:
     SOCKET socket_;
 };
 
+// The official name of the reverse look-up of an address, or nullopt; any thread may call it.
+std::optional<std::string> LookUpAddressName(Ipv4 address);
+
 }  // namespace vorlek

@@ -69,13 +69,14 @@ def windows_build():
 
 @pytest.fixture
 def room_factory(room_display, wine_template, windows_build):
-    """make_room(hosts=[...], unnamed=[...], warm=True) -> Room; every room is closed after
+    """make_room(hosts=[...], unnamed=[...], warm=True, name_server=None) -> Room; every room is closed after
     the test. A test whose rooms let a datagram out into the root namespace fails."""
     made = []
     watch = roomlib.RootNamespaceWatch()
 
-    def make_room(hosts, unnamed=(), warm=True):
-        room = roomlib.make_room(room_display, wine_template, windows_build, hosts, unnamed, warm)
+    def make_room(hosts, unnamed=(), warm=True, name_server=None):
+        room = roomlib.make_room(room_display, wine_template, windows_build, hosts, unnamed, warm,
+                                 name_server)
         made.append(room)
         _live_rooms.append(room)
         return room

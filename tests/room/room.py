@@ -49,6 +49,8 @@ SCREEN = "1024x768x24"
 COMMAND_TIMEOUT = 30
 TEMPLATE_TIMEOUT = 300
 SERVER_START_TIMEOUT = 15
+# How long a look-up waits for the room's name server (seconds); its one and only try.
+NAME_SERVER_TIMEOUT = 30
 KILL_TIMEOUT = 10
 KILL_ROUNDS = 5
 
@@ -662,14 +664,20 @@ class Host:
 
     # Life cycle
 
-    def build(self, template, names):
+    def build(self, template, names, name_server=None):
         room = self.room
         NETNS_ETC_DIR.joinpath(self.namespace).mkdir(parents=True, exist_ok=True)
         etc = NETNS_ETC_DIR / self.namespace
         lines = ["127.0.0.1\tlocalhost"] + [f"{a}\t{n}" for n, a in names]
         (etc / "hosts").write_text("\n".join(lines) + "\n")
-        (etc / "nsswitch.conf").write_text("hosts: files\nnetworks: files\n")
-        (etc / "resolv.conf").write_text("")
+        if name_server is None:
+            (etc / "nsswitch.conf").write_text("hosts: files\nnetworks: files\n")
+            (etc / "resolv.conf").write_text("")
+        else:
+            # One try that may wait long: a hanging name server hangs the look-up.
+            (etc / "nsswitch.conf").write_text("hosts: files dns\nnetworks: files\n")
+            (etc / "resolv.conf").write_text(
+                f"nameserver {name_server}\noptions timeout:{NAME_SERVER_TIMEOUT} attempts:1\n")
         (etc / "hostname").write_text(self.name + "\n")
         run(["ip", "netns", "add", self.namespace])
         # The veth is made inside the bridge's namespace with its other end straight in the
@@ -714,7 +722,8 @@ class Room:
     _counter = 0
     _counter_lock = threading.Lock()
 
-    def __init__(self, display_name, template, windows_build, hosts, unnamed=(), warm=True):
+    def __init__(self, display_name, template, windows_build, hosts, unnamed=(), warm=True,
+                 name_server=None):
         with Room._counter_lock:
             Room._counter += 1
             number = Room._counter
@@ -739,6 +748,9 @@ class Room:
         if unknown:
             raise RoomError(f"unnamed hosts {sorted(unknown)} are not hosts of the room")
         self.unnamed = set(unnamed)
+        if name_server is not None and name_server not in known:
+            raise RoomError(f"name server {name_server} is not a host of the room")
+        self.name_server = name_server
         self.record = {
             "room": self.id,
             "owner": os.getpid(),
@@ -761,16 +773,40 @@ class Room:
         run(["ip", "-n", self.bridge_namespace, "link", "add", "br0", "type", "bridge"])
         run(["ip", "-n", self.bridge_namespace, "link", "set", "br0", "up"])
         names = [(h.name, h.address) for h in self.hosts if h.name not in self.unnamed]
+        resolver = self[self.name_server].address if self.name_server else None
         for host in self.hosts:
-            host.build(template, names)
+            host.build(template, names, resolver)
         for host in self.hosts:
             host.start_server()
+        if self.name_server:
+            self.set_names()
+            self._start_name_server()
         if warm:
             # True warms every host; a list of names only those that will run Windows programs.
             chosen = self.hosts if warm is True else [self[name] for name in warm]
             warming = [host.warm_up() for host in chosen]
             for process in warming:
                 process.wait(COMMAND_TIMEOUT)
+
+    def _start_name_server(self):
+        host = self[self.name_server]
+        process = subprocess.Popen(
+            host.command(["/usr/bin/python3", Path(__file__).with_name("slow_names.py"),
+                          host.address, self.directory / "names.json"]),
+            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+            start_new_session=True)
+        ready, _, _ = select.select([process.stdout], [], [], SERVER_START_TIMEOUT)
+        if not ready or process.stdout.readline() != b"listening\n":
+            raise RoomError(f"the name server on {host.name} did not start")
+        process.stdout.close()
+
+    def set_names(self, delay=0.0, names=None):
+        """What the room's name server answers from now on: each reverse look-up after delay
+        seconds, with names[address] (None: no such name), else pc-a-b-c-d."""
+        path = self.directory / "names.json"
+        temporary = path.with_suffix(".tmp")
+        temporary.write_text(json.dumps({"delay": delay, "names": names or {}}))
+        temporary.replace(path)
 
     def __getitem__(self, name):
         for host in self.hosts:
@@ -800,8 +836,9 @@ class Room:
         remove_made(self.record)
 
 
-def make_room(display_name, template, windows_build, hosts, unnamed=(), warm=True):
-    return Room(display_name, template, windows_build, hosts, unnamed, warm)
+def make_room(display_name, template, windows_build, hosts, unnamed=(), warm=True,
+              name_server=None):
+    return Room(display_name, template, windows_build, hosts, unnamed, warm, name_server)
 
 
 # ---------------------------------------------------------------------------------------------

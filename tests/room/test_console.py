@@ -198,6 +198,42 @@ def test_a_port_held_without_reuse_ends_the_console_after_two_boxes(console_room
         blocker.close()
 
 
+def test_rows_take_names_from_a_slow_name_server_and_follow_its_changes(room_factory):
+    # Only the name server knows the stations: it answers every reverse look-up after 200 ms.
+    stations = ["vlhost1", "vlhost2", "vlhost3"]
+    with fake_agents(room_factory([SERVER, "names"] + stations, unnamed=stations,
+                                  name_server="names")) as room:
+        room.set_names(delay=0.2)
+        agents = [room.agent(name, report=b"\x04\x10\x0e\x00\x00") for name in stations]
+        console = start_console(room, "".join(f"{room[n].address}\r\n" for n in stations))
+        made_up = [f"pc-{room[n].address.replace('.', '-')}" for n in stations]
+        counting = [row(room, n, " -- state NORMAL, remains 00:59:", label=made_up[i])
+                    for i, n in enumerate(stations)]
+        assert console.wait_rows(lambda rows: len(rows) == 3 and all(
+            r.startswith(c) for r, c in zip(rows, counting)))
+
+        # Renamed, and gone from the name service: both reach their rows within 15 s, while
+        # the rows go on counting.
+        room.set_names(delay=0.2, names={room["vlhost1"].address: "renamed",
+                                         room["vlhost2"].address: None})
+        changed = time.monotonic()
+        renamed = [row(room, "vlhost2", " -- state NORMAL", label="N/A"),
+                   row(room, "vlhost3", " -- state NORMAL", label=made_up[2]),
+                   row(room, "vlhost1", " -- state NORMAL", label="renamed")]
+        assert console.wait_rows(lambda rows: len(rows) == 3 and all(
+            r.startswith(c) for r, c in zip(rows, renamed)), timeout=15)
+        assert time.monotonic() - changed < 15
+        assert [len(a.wait_for(STATUS_REQUEST)) > 0 for a in agents] == [True] * 3
+
+        # With the name server hanging, Exit still ends the console at once.
+        room.set_names(delay=600)
+        time.sleep(10)
+        console.command(40013)  # File, Exit
+        closed = time.monotonic()
+        assert console.process.wait(START_TIMEOUT) == 0
+        assert time.monotonic() - closed < 3
+
+
 def test_hellos_listed_registers_a_listed_station_but_no_stranger(console_room):
     room = console_room
     server = room[SERVER].address

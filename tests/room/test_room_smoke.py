@@ -245,3 +245,46 @@ def test_screenshot_is_a_png_of_the_whole_display(room_factory, tmp_path):
     assert data[:8] == b"\x89PNG\r\n\x1a\n"
     assert data[12:16] == b"IHDR"
     assert struct.unpack(">II", data[16:24]) == (1024, 768)
+
+
+def room_arch(*args, forced=None):
+    env = {k: v for k, v in os.environ.items() if k != "VORLEK_ROOM_ARCH"}
+    if forced is not None:
+        env["VORLEK_ROOM_ARCH"] = forced
+    return subprocess.run(["bash", roomlib.REPOSITORY / "scripts" / "room_arch.sh", *args],
+                          env=env, capture_output=True, text=True, timeout=30)
+
+
+def test_room_architecture_is_what_the_machine_executes_unless_forced():
+    runs_32_bit = room_arch("--runs-32-bit").returncode == 0
+    assert room_arch().stdout == ("win32\n" if runs_32_bit else "win64\n")
+    assert room_arch(forced="win64").stdout == "win64\n"
+    forced = room_arch(forced="win32")
+    if runs_32_bit:
+        assert (forced.returncode, forced.stdout) == (0, "win32\n")
+    else:
+        assert (forced.returncode, forced.stdout) == (1, "")
+        assert "this machine cannot execute 32-bit programs" in forced.stderr
+    unknown = room_arch(forced="win16")
+    assert (unknown.returncode, unknown.stderr) == (
+        1, "VORLEK_ROOM_ARCH is 'win16'; it takes win32 or win64.\n")
+
+
+def test_a_room_refuses_a_build_of_the_other_architecture(tmp_path):
+    arch = roomlib.room_architecture()
+    other = "win32" if arch == "win64" else "win64"
+    for name, machine in roomlib.PE_MACHINES.items():
+        release = tmp_path / name / "release"
+        release.mkdir(parents=True)
+        header = bytearray(0x100)
+        header[0:2] = b"MZ"
+        struct.pack_into("<I", header, 0x3C, 0x80)
+        header[0x80:0x84] = b"PE\0\0"
+        struct.pack_into("<H", header, 0x84, machine)
+        (release / "VorlekServer.exe").write_bytes(header)
+
+    roomlib.check_build_architecture(tmp_path / arch)
+    with pytest.raises(roomlib.RoomError, match=f"is a {other} program"):
+        roomlib.check_build_architecture(tmp_path / other)
+    with pytest.raises(roomlib.RoomError, match="cannot be read as a Windows program"):
+        roomlib.check_build_architecture(tmp_path / "missing")

@@ -85,6 +85,11 @@ public:
     std::uint32_t Now() override { return 1700000000; }
 };
 
+class NoRefresh : public NameRefresh {
+public:
+    void Keep(Ipv4) override {}
+};
+
 const Ipv4 kOwn = MakeAddress(198, 51, 100, 1);
 const Ipv4 kHost1 = MakeAddress(198, 51, 100, 11);
 const Ipv4 kHost2 = MakeAddress(198, 51, 100, 12);
@@ -96,7 +101,9 @@ protected:
     NoBoxes boxes;
     NoWindow window;
     FixedClock clock;
-    Server server{ServerPorts{network, network, boxes, rows, window, clock}, kOwn,
+    NoRefresh refresh;
+    NameCache rowNames{network, refresh};
+    Server server{ServerPorts{network, network, boxes, rows, window, clock, rowNames}, kOwn,
                   HostList({kHost1, kHost2, kHost1})};
 
     // The operator selects both stations; the selection query goes out and is forgotten here.

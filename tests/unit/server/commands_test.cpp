@@ -196,12 +196,12 @@ TEST_F(CommandsTest, RowsWithoutReadableAddressAreSkipped) {
 }
 
 TEST_F(CommandsTest, FindRowGivesTheFirstRowWithTheAddressInListOrder) {
-    // Rows of one address under the names the name service gave at each writing.
+    // Rows of one address under the names it had at each writing.
     Start({kNameless});
     Receive(kHost2, {0x01});
-    room.names.names[kHost2] = "vlhost-2";
+    room.rowNames.Refreshed(kHost2, "vlhost-2");
     server->PopulateStations();
-    room.names.names[kHost2] = "vlhost2";
+    room.rowNames.Refreshed(kHost2, "vlhost2");
     Receive(kHost2, {0x04, 0x3C, 0x00, 0x00, 0x00});
     ASSERT_THAT(room.rows.Rows(),
                 ElementsAre("N/A ( 198.51.100.14 ) -- state OFF",

@@ -132,6 +132,13 @@ private:
     Journal& journal_;
 };
 
+// Records the addresses the name cache keeps; the tests hand refreshed names back themselves.
+class FakeNameRefresh : public NameRefresh {
+public:
+    void Keep(Ipv4 address) override { kept.push_back(address); }
+    std::vector<Ipv4> kept;
+};
+
 class FakeClock : public Clock {
 public:
     std::uint32_t Now() override { return now; }
@@ -147,8 +154,10 @@ struct Room {
     FakeStationList rows{journal};
     FakeWindow window{journal};
     FakeClock clock;
+    FakeNameRefresh refresh;
+    NameCache rowNames{names, refresh};
 
-    ServerPorts Ports() { return {network, names, boxes, rows, window, clock}; }
+    ServerPorts Ports() { return {network, names, boxes, rows, window, clock, rowNames}; }
 };
 
 }  // namespace vorlek::test

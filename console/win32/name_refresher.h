@@ -1,0 +1,51 @@
+// Looks the console's kept row names up again on threads of their own, so that a slow name
+// server, or one that never answers, holds none of the console's work. Results come back to the
+// console's thread as a posted message; TakeResults() collects them there.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "server/name_cache.h"
+
+namespace vorlek {
+
+struct RefreshedName {
+    Ipv4 address;
+    std::optional<std::string> name;
+};
+
+class NameRefresher final : public NameRefresh {
+public:
+    NameRefresher();
+    // Further calls of the object's methods after its destruction are never made, but its
+    // threads may still be inside a look-up: they keep what they share alive and end by
+    // themselves.
+    ~NameRefresher() override;
+    NameRefresher(const NameRefresher&) = delete;
+    NameRefresher& operator=(const NameRefresher&) = delete;
+
+    // Where the results are announced: message is posted to window (nullptr: nowhere) once
+    // results wait, and again only after TakeResults().
+    void Announce(HWND window, UINT message);
+    // Schedules the address; the threads start with the first one.
+    void Keep(Ipv4 address) override;
+    std::vector<RefreshedName> TakeResults();
+    // The threads end after their current look-up; one that hangs is abandoned, never waited
+    // for, and ends with the process.
+    void Stop();
+
+    struct Shared;
+
+private:
+    void StartThreads();
+
+    std::shared_ptr<Shared> shared_;
+    bool started_ = false;
+};
+
+}  // namespace vorlek

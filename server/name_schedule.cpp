@@ -1,0 +1,36 @@
+#include "server/name_schedule.h"
+
+#include <algorithm>
+
+namespace vorlek {
+
+void NameSchedule::Add(Ipv4 address, std::uint32_t nowMs) {
+    entries_.push_back({address, nowMs});
+}
+
+std::optional<Ipv4> NameSchedule::TakeDue(std::uint32_t nowMs) {
+    if (entries_.empty() || nowMs - entries_.front().lastStartMs < kNameRefreshPeriodMs) {
+        return std::nullopt;
+    }
+    const Ipv4 address = entries_.front().address;
+    entries_.pop_front();
+    return address;
+}
+
+void NameSchedule::Done(Ipv4 address, std::uint32_t startedMs) {
+    // Look-ups end out of order when some are slow: the entry goes where its start puts it.
+    const auto later = std::find_if(entries_.begin(), entries_.end(), [startedMs](const Entry& e) {
+        return static_cast<std::int32_t>(e.lastStartMs - startedMs) > 0;
+    });
+    entries_.insert(later, {address, startedMs});
+}
+
+std::optional<std::uint32_t> NameSchedule::WaitMs(std::uint32_t nowMs) const {
+    if (entries_.empty()) {
+        return std::nullopt;
+    }
+    const std::uint32_t waited = nowMs - entries_.front().lastStartMs;
+    return waited >= kNameRefreshPeriodMs ? 0 : kNameRefreshPeriodMs - waited;
+}
+
+}  // namespace vorlek
