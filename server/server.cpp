@@ -26,10 +26,11 @@ constexpr int kBusyRedrawPeriod = 5;
 
 }  // namespace
 
-Server::Server(ServerPorts ports, Ipv4 ownAddress, HostList addresses)
+Server::Server(ServerPorts ports, Ipv4 ownAddress, HostList addresses, HelloSource hellos)
     : ports_(ports),
       ownAddress_(ownAddress),
       addresses_(std::move(addresses)),
+      hellos_(hellos),
       lastTick_(ports.clock.Now()) {
     savedSelection_.fill(-1);
 }
@@ -183,6 +184,9 @@ void Server::HandleDatagram() {
 }
 
 void Server::HandleHello(Peer from) {
+    if (hellos_ == HelloSource::Listed && !IsListedAddress(from.address)) {
+        return;
+    }
     AddAddress(from.address);
     if (stations_.empty()) {
         AppendStation(from.address);

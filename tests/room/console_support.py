@@ -203,10 +203,11 @@ def box_text(result):
     return roomlib.unescape(line.split("\t", 1)[1])
 
 
-def xdotool(room, *args):
+def xdotool(room, *args, check=True):
     """Runs xdotool on the room's display; returns its output."""
-    return subprocess.run(["xdotool", *args], env={"DISPLAY": room.display_name}, check=True,
-                          capture_output=True, timeout=20).stdout.decode()
+    return subprocess.run(["xdotool", *[str(a) for a in args]],
+                          env={"DISPLAY": room.display_name}, check=check, capture_output=True,
+                          timeout=20).stdout.decode()
 
 
 def focus_window(room, title):

@@ -35,5 +35,7 @@ int RunExpose(Arguments args);
 
 // hold-file PATH MS: the file open without sharing its deletion, for MS milliseconds.
 int RunHoldFile(Arguments args);
+// input-window TITLE MS: a focused window that prints every key and mouse event it receives.
+int RunInputWindow(Arguments args);
 
 }  // namespace vorlek::probe

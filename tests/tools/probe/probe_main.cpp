@@ -40,6 +40,7 @@ constexpr Subcommand kSubcommands[] = {
     {L"windows", vorlek::probe::RunWindows, "windows"},
     {L"expose", vorlek::probe::RunExpose, "expose TITLE"},
     {L"hold-file", vorlek::probe::RunHoldFile, "hold-file PATH MS"},
+    {L"input-window", vorlek::probe::RunInputWindow, "input-window TITLE MS"},
 };
 
 int Usage() {
