@@ -1,5 +1,6 @@
 #include "agent/agent.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <span>
@@ -16,16 +17,26 @@ constexpr std::uint32_t kModeResume = static_cast<std::uint32_t>(ModeCommand::Re
 constexpr std::uint32_t kModeLogOff = static_cast<std::uint32_t>(ModeCommand::LogOff);
 constexpr std::uint32_t kModeReboot = static_cast<std::uint32_t>(ModeCommand::Reboot);
 
-Peer StationPeer(Ipv4 address) {
-    return Peer{address, kStationPort};
-}
-
 }  // namespace
 
-Agent::Agent(AgentPorts ports, HostList servers, std::string picturePath)
-    : ports_(ports), servers_(std::move(servers)), picturePath_(std::move(picturePath)) {}
+Agent::Agent(AgentPorts ports, HostList servers, std::string picturePath, OrderRule orders)
+    : ports_(ports),
+      servers_(std::move(servers)),
+      orders_(orders),
+      picturePath_(std::move(picturePath)) {}
+
+bool Agent::ObeysSender(Ipv4 sender) const {
+    return orders_.source == OrderSource::Any ||
+           IsListedConsole(sender, servers_, orders_.ownAddress);
+}
 
 bool Agent::Start() {
+    if (orders_.source == OrderSource::Servers &&
+        std::ranges::none_of(servers_.Addresses(),
+                             [this](Ipv4 server) { return ObeysSender(server); })) {
+        ports_.boxes.Show(kNoConsoleListedText, kAgentFatalCaption, BoxIcon::Stop);
+        return false;
+    }
     const auto hello = BuildHello();
     for (const Ipv4 server : servers_.Addresses()) {
         ports_.network.SendTo(StationPeer(server), hello);
@@ -35,7 +46,7 @@ bool Agent::Start() {
     }
     ExecuteCommand(ModeWord(StationState::AVAILABLE));
     if (!ports_.device.Open()) {
-        ports_.boxes.Show(kDeviceFailedText, kAgentFatalCaption, BoxIcon::Stop);
+        ports_.boxes.Show(ports_.device.OpenFailedText(), kAgentFatalCaption, BoxIcon::Stop);
         return false;
     }
     return true;
@@ -51,7 +62,7 @@ void Agent::HandleDatagram() {
         return;
     }
     const auto datagram = ReadDatagram(std::span(buffer).first(received->size));
-    if (!datagram) {
+    if (!datagram || !ObeysSender(received->from.address)) {
         return;
     }
     switch (static_cast<DatagramType>(datagram->type)) {

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "agent/agent_switches.h"
 #include "agent/lock_picture.h"
 #include "link/host_list.h"
 #include "link/message_boxes.h"
@@ -16,12 +17,23 @@
 
 namespace vorlek {
 
-// The kernel-mode driver that holds keyboard and mouse while the station is locked.
+inline constexpr const char* kAgentFatalCaption = "Vorlek client";
+inline constexpr const char* kDeviceFailedText = "Failed to open vorlek device\n";
+inline constexpr const char* kWarningCaption = "Vorlek warning";
+inline constexpr const char* kNoConsoleListedText =
+    "/orders=servers: the file \"servers\" lists no console, so the agent would obey nobody.\n"
+    "Write the consoles' addresses into \"servers\" in the agent's folder, or start the agent "
+    "without /orders=servers.";
+
+// What holds keyboard and mouse while the station is locked: the kernel-mode driver behind the
+// input-lock device, or (/hold=hooks) the agent's own hooks.
 class InputLockDevice {
 public:
     virtual ~InputLockDevice() = default;
     // false when the device cannot be opened; the agent cannot run without it.
     virtual bool Open() = 0;
+    // What the user is told when Open fails.
+    virtual const char* OpenFailedText() const { return kDeviceFailedText; }
     // Control code 0x100: hold the user's input.
     virtual void LockInput() = 0;
     // Control code 0x200: release it.
@@ -67,22 +79,27 @@ struct AgentPorts {
 // Received datagrams are taken into a buffer of this size; a longer one is dropped.
 inline constexpr std::size_t kAgentReceiveBuffer = 4096;
 
-inline constexpr const char* kAgentFatalCaption = "Vorlek client";
-inline constexpr const char* kDeviceFailedText = "Failed to open vorlek device\n";
-inline constexpr const char* kWarningCaption = "Vorlek warning";
+// Whose orders the agent obeys, and the station's own address, which /orders=servers refuses.
+struct OrderRule {
+    OrderSource source = OrderSource::Any;
+    Ipv4 ownAddress = 0;
+};
 
 class Agent {
 public:
     // servers: the list read from "servers"; picturePath: "BLOCKED.BMP" beside the executable.
-    Agent(AgentPorts ports, HostList servers, std::string picturePath);
+    Agent(AgentPorts ports, HostList servers, std::string picturePath, OrderRule orders = {});
 
     // Says hello to every server (or once by broadcast when there are none), applies the first
     // mode, AVAILABLE, with its report, then opens the input-lock device. false when the device
-    // could not be opened: the user has been told, and the program must end at once.
+    // could not be opened, or when /orders=servers finds no console to obey before anything is
+    // sent: the user has been told, and the program must end at once.
     bool Start();
     // Receives one datagram, without waiting, and acts on it; called once on every read
     // notification of the socket. A Command is obeyed and answered; a type-4 datagram shorter
-    // than a report is a status request and answered; anything else is dropped.
+    // than a report is a status request and answered; anything else is dropped. Under
+    // /orders=servers a Command or StatusRequest from anyone but a listed console is dropped
+    // without an answer.
     void HandleDatagram();
     // Applies one command word, then reports the new status to every listed server.
     void ExecuteCommand(StatusWord word);
@@ -107,8 +124,11 @@ private:
     void HideLockScreen();
     void ShowWarning();
 
+    bool ObeysSender(Ipv4 sender) const;
+
     AgentPorts ports_;
     HostList servers_;
+    OrderRule orders_;
     std::string picturePath_;
     std::uint32_t remaining_ = 0;
     StationState state_ = StationState::AVAILABLE;

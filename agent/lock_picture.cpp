@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <memory>
 #include <new>
+
+#include "link/stdio_file.h"
 
 namespace vorlek {
 
@@ -14,11 +15,6 @@ constexpr long kHeightOffset = 22;
 constexpr long kPixelOffset = 54;
 // A missing byte of a short file reads as this value.
 constexpr std::uint8_t kMissingByte = 255;
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 std::optional<std::int32_t> ReadInt32At(std::FILE* file, long offset) {
     std::uint8_t bytes[4];
@@ -35,7 +31,7 @@ std::optional<std::int32_t> ReadInt32At(std::FILE* file, long offset) {
 }  // namespace
 
 std::optional<LockPicture> LoadLockPicture(const char* path) {
-    const File file(std::fopen(path, "rb"));
+    const UniqueFile file(std::fopen(path, "rb"));
     if (!file) {
         return std::nullopt;
     }

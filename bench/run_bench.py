@@ -28,8 +28,9 @@ CONSOLE_OCTET = 11
 SIM_OCTET = 12
 NAMES_OCTET = 13
 # The main dialog's Death Timer edit, read by the probe to time the console's answer.
-MAIN_TITLE = "Vorlek Server"
+MAIN_TITLE = "Vorlek server"
 DEATH_TIMER_EDIT = 1008
+STATION_LIST = 1006
 RESPONSE_SAMPLES = 10
 # The simulated stations live in the benchmarking range, on the simulator host's interface; the
 # console reaches them through that host.
@@ -155,15 +156,30 @@ def wait_for_ticks(process, count, timeout):
 
 
 def response_times(host):
-    """Wall seconds of probe reads of the main dialog's edit, which the console's thread
-    answers: the console's answer to a button press, plus the probe's own start."""
-    times = []
+    """Seconds the console's thread takes to answer a probe's read of the main dialog's edit, as
+    it would a button press: the wall time of each read less the median wall time of the same
+    read of a window that does not exist, which costs the probe's start and nothing of the
+    console."""
+    reads, misses = [], []
     for _ in range(RESPONSE_SAMPLES):
         started = time.monotonic()
-        host.probe("get-text", MAIN_TITLE, DEATH_TIMER_EDIT)
-        times.append(time.monotonic() - started)
+        host.probe("get-text", "No such window", DEATH_TIMER_EDIT)
+        misses.append(time.monotonic() - started)
+        started = time.monotonic()
+        read = host.probe("get-text", MAIN_TITLE, DEATH_TIMER_EDIT)
+        reads.append(time.monotonic() - started)
+        if read.returncode != 0:
+            raise roomlib.RoomError(f"the probe could not read the console: {read.stderr}")
         time.sleep(0.37)
-    return times
+    alone = statistics.median(misses)
+    return [read - alone for read in reads]
+
+
+def rows_named(host, names):
+    """How many rows of the console's list begin with the name their station should show."""
+    listed = roomlib.parse_rows(host.probe("rows", MAIN_TITLE, STATION_LIST).stdout)
+    return sum(1 for text, _ in listed if text.split(" ( ")[0] == names.get(
+        text.split(" ( ")[1].split(" )")[0] if " ( " in text else "", "N/A"))
 
 
 def bench_console(session, build, count, ticks, rounds, named=True, name_delay=None):
@@ -202,6 +218,12 @@ def bench_console(session, build, count, ticks, rounds, named=True, name_delay=N
         start = len(tick_lines(program))
         responses = response_times(console)
         measured = wait_for_ticks(program, start + ticks, ticks * 60)[start:start + ticks]
+        if name_delay is not None:
+            names = {a: "pc-" + a.replace(".", "-") for a in addresses}
+        elif named:
+            names = {a: f"station{i + 1:04d}" for i, a in enumerate(addresses)}
+        else:
+            names = {}
         seconds = [t["seconds"] for t in measured]
         cpu = [t["cpu"] for t in measured]
         return {
@@ -212,6 +234,7 @@ def bench_console(session, build, count, ticks, rounds, named=True, name_delay=N
             "burst": burst,
             "response": statistics.median(responses),
             "response_max": max(responses),
+            "named_rows": rows_named(console, names),
         }
     finally:
         if program is not None:
@@ -437,10 +460,12 @@ def main():
                 row(f"burst, reports lost, N={count}", cur["burst"]["lost"],
                     base["burst"]["lost"], "",
                     (lambda v: v == 0) if count == 2048 else None)
-                row(f"answer to a probe's read of the dialog, median, N={count}",
+                row(f"console's answer to a read of its dialog, median, N={count}",
                     cur["response"], base["response"], "s")
-                row(f"answer to a probe's read of the dialog, slowest, N={count}",
+                row(f"console's answer to a read of its dialog, slowest, N={count}",
                     cur["response_max"], base["response_max"], "s", lambda v: v < 0.2)
+                row(f"rows showing their station's name, N={count}", cur["named_rows"],
+                    base["named_rows"], "", lambda v: v == count)
                 # The floor of the same machine and run: rewriting and drawing every row.
                 # Its name look-ups are figures of their own (below): none are made here.
                 floor = bench_floor(session, count, False)

@@ -1,18 +1,15 @@
 #include "console/client_list_file.h"
 
-#include <memory>
+#include <cerrno>
+#include <cstring>
 #include <optional>
 
 #include "link/scan.h"
+#include "link/stdio_file.h"
 
 namespace vorlek {
 
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using ReadFile = std::unique_ptr<std::FILE, FileCloser>;
 
 // One line with its line end, if the file had one; nullopt at the end of the file.
 std::optional<std::string> ReadLine(std::FILE* file) {
@@ -75,23 +72,37 @@ std::vector<std::string> ReadClientEntries(std::FILE* file) {
     return entries;
 }
 
-bool SaveClientList(const std::vector<std::string>& entries, ClientListFiles& files) {
+std::optional<SaveFailure> SaveClientList(const std::vector<std::string>& entries,
+                                          ClientListFiles& files) {
+    errno = 0;
     std::FILE* out = files.Open(kNewClientListFile, "w");
     if (out == nullptr) {
-        return false;
+        return SaveFailure{kNewClientListFile, std::strerror(errno)};
     }
-    bool written = true;
-    if (ReadFile in{files.Open(kClientListFile, "r")}) {
-        written = CopyLeadingComments(in.get(), out) && std::ferror(in.get()) == 0;
+    std::optional<SaveFailure> failure;
+    if (UniqueFile in{files.Open(kClientListFile, "r")}) {
+        if (!CopyLeadingComments(in.get(), out)) {
+            failure = SaveFailure{kNewClientListFile, std::strerror(errno)};
+        } else if (std::ferror(in.get()) != 0) {
+            failure = SaveFailure{kClientListFile, std::strerror(errno)};
+        }
     }
-    written = written && WriteEntries(entries, out);
+    if (!failure && !WriteEntries(entries, out)) {
+        failure = SaveFailure{kNewClientListFile, std::strerror(errno)};
+    }
     // The close flushes the buffer, so it is the write that most often fails (a full disk).
-    const bool closed = std::fclose(out) == 0;
-    if (written && closed && files.Replace(kNewClientListFile, kClientListFile)) {
-        return true;
+    if (std::fclose(out) != 0 && !failure) {
+        failure = SaveFailure{kNewClientListFile, std::strerror(errno)};
+    }
+    if (!failure) {
+        std::optional<std::string> reason = files.Replace(kNewClientListFile, kClientListFile);
+        if (!reason) {
+            return std::nullopt;
+        }
+        failure = SaveFailure{kClientListFile, std::move(*reason)};
     }
     files.Remove(kNewClientListFile);
-    return false;
+    return failure;
 }
 
 }  // namespace vorlek

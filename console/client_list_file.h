@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,11 +17,19 @@ inline constexpr const char* kNewClientListFile = "newclients";
 class ClientListFiles {
 public:
     virtual ~ClientListFiles() = default;
-    // std::fopen; mode "r" or "w" (text mode, so line ends are the platform's).
+    // std::fopen; mode "r" or "w" (text mode, so line ends are the platform's). When it fails,
+    // errno says why.
     virtual std::FILE* Open(const char* name, const char* mode) = 0;
-    // Puts from in the place of to in one step, to included; false when that failed.
-    virtual bool Replace(const char* from, const char* to) = 0;
+    // Puts from in the place of to in one step, to included; when that failed, the system's
+    // words for why.
+    virtual std::optional<std::string> Replace(const char* from, const char* to) = 0;
     virtual void Remove(const char* name) = 0;
+};
+
+// Why a save failed: the file that could not be written or put in place, and the system's words.
+struct SaveFailure {
+    const char* file;
+    std::string reason;
 };
 
 // The first word of every line that is neither blank nor a comment (a word beginning with "#"),
@@ -30,7 +39,8 @@ std::vector<std::string> ReadClientEntries(std::FILE* file);
 // Writes the comment lines that lead "clients" (each as it was read, its line end included),
 // then a newline and an entry for every row, with no line end after the last entry, into
 // "newclients"; then replaces "clients" with it. When any step fails, "clients" is left as it
-// was, "newclients" is removed, and the result is false.
-bool SaveClientList(const std::vector<std::string>& entries, ClientListFiles& files);
+// was, "newclients" is removed, and the result says what failed.
+std::optional<SaveFailure> SaveClientList(const std::vector<std::string>& entries,
+                                          ClientListFiles& files);
 
 }  // namespace vorlek

@@ -28,7 +28,8 @@ void UpdateDeathTimer(Server& server, std::string_view text) {
     if (text.empty()) {
         return;
     }
-    if (const std::optional<std::uint32_t> seconds = ParseTime(text)) {
+    if (const std::optional<std::uint32_t> seconds = ParseTime(text);
+        seconds && *seconds < kModeBase) {
         server.SendToSelected(*seconds);
     }
 }
@@ -70,7 +71,7 @@ void SetOption(Server& server, TimingOption option, std::string_view text) {
             }
             break;
         case TimingOption::ClientWarning:
-            if (seconds) {
+            if (seconds && *seconds <= kLongestWarningTime) {
                 server.setWarningTime(*seconds);
             }
             server.SendToAllStations(BuildCommand(kWarningBase + server.warningTime()));

@@ -11,7 +11,9 @@
 namespace vorlek {
 
 // "&Update": a text that gives a time is sent to the selected stations as their new time (0
-// blocks them); an empty text or one without a time sends nothing.
+// blocks them); an empty text, one without a time, and one whose time would make a mode,
+// warning or add-time word (0x80000000 seconds or more, which is where negative texts land)
+// send nothing.
 void UpdateDeathTimer(Server& server, std::string_view text);
 
 enum class TimingOption { PeriodicCheck, Timeout, ClientWarning };
@@ -27,8 +29,9 @@ std::string OptionText(const Server& server, TimingOption option);
 void FlipOption(Server& server, TimingOption option);
 
 // "Set": stores the time the text gives, if any. A check period below 1 second is refused, as
-// the periodic check divides by it. The client warning then sends 0x90000000 + the warning time
-// (new or unchanged) to every listed address.
+// the periodic check divides by it; a client warning above kLongestWarningTime is refused, as
+// its command would add time instead. The client warning then sends 0x90000000 + the warning
+// time (new or unchanged) to every listed address.
 void SetOption(Server& server, TimingOption option, std::string_view text);
 
 }  // namespace vorlek

@@ -21,11 +21,11 @@
 #include <vector>
 
 #include "agent/agent.h"
-#include "fuzz/agent_fakes.h"
 #include "fuzz/check.h"
 #include "fuzz/fuzz_input.h"
 #include "fuzz/link_fakes.h"
 #include "link/address.h"
+#include "tests/unit/agent/world.h"
 
 namespace {
 
@@ -62,13 +62,26 @@ void WritePicture(const std::string& path) {
     std::fclose(out);
 }
 
+// The device, lock window, session and timer are the unit tests'; each request to them is a line
+// of the journal.
 struct Station {
+    testing::Journal journal;
     fuzz::FakeNetwork network;
     fuzz::FakeBoxes boxes;
-    fuzz::FakeDevice device;
-    fuzz::FakeLockScreen lockScreen;
-    fuzz::FakeSession session;
-    fuzz::FakeTimer timer;
+    testing::FakeDevice device{journal};
+    testing::FakeLockScreen lockScreen{journal};
+    testing::FakeSession session{journal};
+    testing::FakeTimer timer{journal};
+
+    // Whether the device holds the input: the last of its requests was a lock.
+    bool InputHeld() const {
+        for (auto line = journal.rbegin(); line != journal.rend(); ++line) {
+            if (*line == "ioctl 0x100" || *line == "ioctl 0x200") {
+                return *line == "ioctl 0x100";
+            }
+        }
+        return false;
+    }
 };
 
 // What a datagram that the agent ignores must leave as it was.
@@ -77,16 +90,15 @@ struct Observed {
     StationState state;
     std::uint32_t warningThreshold;
     bool lockWindowOpen;
-    int locks, unlocks, windows, closes, logoffs, reboots, rearms;
+    std::size_t requests;
     std::size_t boxes;
 
     bool operator==(const Observed&) const = default;
 };
 
 Observed Observe(const Agent& agent, const Station& s) {
-    return {agent.remaining(), agent.state(),     agent.warningThreshold(), agent.lockWindowOpen(),
-            s.device.locks,    s.device.unlocks,  s.lockScreen.opens,       s.lockScreen.closes,
-            s.session.logoffs, s.session.reboots, s.timer.rearms,           s.boxes.shown.size()};
+    return {agent.remaining(),      agent.state(),    agent.warningThreshold(),
+            agent.lockWindowOpen(), s.journal.size(), s.boxes.shown.size()};
 }
 
 std::vector<std::uint8_t> ReportBytes(StatusWord word) {
@@ -117,10 +129,24 @@ private:
     }
 
     void CheckAlways() {
+        // One lock window at a time: a window is made only while none is open, and closed only
+        // while one is.
+        for (; checkedRequests_ < s_.journal.size(); ++checkedRequests_) {
+            const std::string& line = s_.journal[checkedRequests_];
+            if (line == "window closed") {
+                FUZZ_CHECK(windowOpen_);
+                windowOpen_ = false;
+            } else if (line.starts_with("window ")) {
+                FUZZ_CHECK(!windowOpen_);
+                windowOpen_ = !line.ends_with(" failed");
+            }
+        }
         // Input is held exactly while the station is blocked, and a lock window only then.
-        FUZZ_CHECK(s_.device.held == (agent_.state() == StationState::BLOCKED));
-        FUZZ_CHECK(!s_.lockScreen.open || agent_.state() == StationState::BLOCKED);
-        FUZZ_CHECK(s_.lockScreen.open == agent_.lockWindowOpen());
+        const bool open = s_.lockScreen.shown != nullptr;
+        FUZZ_CHECK(open == windowOpen_);
+        FUZZ_CHECK(s_.InputHeld() == (agent_.state() == StationState::BLOCKED));
+        FUZZ_CHECK(!open || agent_.state() == StationState::BLOCKED);
+        FUZZ_CHECK(open == agent_.lockWindowOpen());
         if (const LockPicture* picture = agent_.picture()) {
             FUZZ_CHECK(picture->pixels.size() == static_cast<std::size_t>(picture->width) *
                                                      static_cast<std::size_t>(picture->height) * 4);
@@ -179,7 +205,7 @@ private:
         if (before.state != StationState::NORMAL) {
             FUZZ_CHECK(Observe(agent_, s_) == before);
         } else if (before.remaining == 0) {
-            FUZZ_CHECK(agent_.state() == StationState::BLOCKED && s_.device.held);
+            FUZZ_CHECK(agent_.state() == StationState::BLOCKED && s_.InputHeld());
         } else {
             FUZZ_CHECK(agent_.state() == StationState::NORMAL &&
                        agent_.remaining() == before.remaining - 1);
@@ -244,6 +270,8 @@ private:
     std::size_t listed_;
     int nestedPending_ = 0;
     std::size_t checkedSends_ = 0;
+    std::size_t checkedRequests_ = 0;
+    bool windowOpen_ = false;
 };
 
 }  // namespace
@@ -269,12 +297,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     Station station;
-    station.lockScreen.createsWindow = (setup & 8u) == 0;
+    station.lockScreen.creates = (setup & 8u) == 0;
     Agent agent({station.network, station.boxes, station.device, station.lockScreen,
                  station.session, station.timer},
                 HostList(servers), (setup & 4u) != 0 ? gMissingPath : gPicturePath);
     FUZZ_CHECK(agent.Start());
-    FUZZ_CHECK(agent.state() == StationState::AVAILABLE && !station.device.held);
+    FUZZ_CHECK(agent.state() == StationState::AVAILABLE && !station.InputHeld());
     station.network.sent.clear();
 
     Run(input, station, agent, listed).RunAll();

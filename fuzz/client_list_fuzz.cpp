@@ -52,17 +52,17 @@ public:
         return OpenStream(new Stream{this, {}, 0, true}, "w");
     }
 
-    bool Replace(const char* from, const char* to) override {
+    std::optional<std::string> Replace(const char* from, const char* to) override {
         FUZZ_CHECK(std::string_view(from) == kNewClientListFile &&
                    std::string_view(to) == kClientListFile);
         // No file may still be open when it is moved.
         FUZZ_CHECK(openStreams == 0);
         if (!canReplace || !newClients) {
-            return false;
+            return "replace failed";
         }
         clients = std::move(newClients);
         newClients.reset();
-        return true;
+        return std::nullopt;
     }
 
     void Remove(const char* name) override {
@@ -176,7 +176,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::optional<std::string> before = folder.clients;
 
-    const bool saved = SaveClientList(entries, folder);
+    const bool saved = !SaveClientList(entries, folder).has_value();
 
     FUZZ_CHECK(folder.openStreams == 0);
     FUZZ_CHECK(!folder.newClients);

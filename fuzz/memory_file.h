@@ -4,18 +4,13 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <memory>
 #include <span>
 #include <vector>
 
 #include "fuzz/check.h"
+#include "link/stdio_file.h"
 
 namespace vorlek::fuzz {
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 class MemoryFile {
 public:
@@ -29,7 +24,7 @@ public:
 
 private:
     std::vector<std::uint8_t> bytes_;
-    FilePtr file_;
+    UniqueFile file_;
 };
 
 }  // namespace vorlek::fuzz

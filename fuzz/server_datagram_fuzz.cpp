@@ -22,6 +22,7 @@
 // Discovery: a byte's value % 64 of answers, each a U16 sender (10.0.hi.lo, or the console
 // itself for 0xFFFF) and a byte whose value % 4 picks 0, 1, 5 or 513 bytes.
 #include <algorithm>
+#include <limits>
 #include <map>
 #include <string>
 #include <vector>
@@ -29,10 +30,10 @@
 #include "fuzz/check.h"
 #include "fuzz/fuzz_input.h"
 #include "fuzz/link_fakes.h"
-#include "fuzz/server_fakes.h"
 #include "link/address.h"
 #include "server/server.h"
 #include "server/station_rows.h"
+#include "tests/unit/server/fakes.h"
 
 namespace {
 
@@ -52,7 +53,7 @@ Ipv4 StationAddress(std::size_t i) {
 
 // Names the reverse look-up gives: short, missing (N/A), too long for a row, equal for two
 // stations, with characters the list sorts oddly.
-void NameStations(fuzz::FakeNames& names) {
+void NameStations(test::FakeNames& names) {
     names.names[StationAddress(0)] = "alpha";
     names.names[StationAddress(2)] = std::string(300, 'z');
     names.names[StationAddress(3)] = "Beta-Station";
@@ -62,22 +63,25 @@ void NameStations(fuzz::FakeNames& names) {
     names.names[kStranger] = "(";
 }
 
-// The kept names are never refreshed here: the rows keep the names of their first sight.
-class NoNameRefresh : public NameRefresh {
-public:
-    void Keep(Ipv4) override {}
-};
-
+// The main dialog's list box and edit, and the name service, are the unit tests' (the list sorts
+// as the system's list box does); every row added or deleted and every write to the edit or the
+// foreground is a line of the journal. The kept names are never refreshed: the rows keep the
+// names of their first sight.
 struct Console {
+    test::Journal journal;
     fuzz::FakeNetwork network;
-    fuzz::FakeNames names;
+    test::FakeNames names;
     fuzz::FakeBoxes boxes;
-    fuzz::FakeStationList rows;
-    fuzz::FakeConsoleWindow window;
-    fuzz::FakeClock clock;
-    NoNameRefresh refresh;
+    test::FakeStationList rows{journal};
+    test::FakeWindow window{journal};
+    test::FakeClock clock;
+    test::FakeNameRefresh refresh;
     NameCache rowNames{names, refresh};
 };
+
+std::vector<int> SelectedRows(test::FakeStationList& rows) {
+    return rows.SelectedIndices(std::numeric_limits<std::size_t>::max());
+}
 
 struct RecordView {
     Ipv4 address;
@@ -91,28 +95,28 @@ struct RecordView {
 struct Observed {
     std::vector<Ipv4> addresses;
     std::vector<RecordView> stations;
-    std::vector<fuzz::FakeStationList::Row> rows;
+    std::vector<std::string> rows;
+    std::vector<int> selectedRows;
     std::size_t sent;
     std::size_t boxes;
-    int deathTimerWrites;
-    int foregrounds;
+    std::size_t journal;
     std::uint32_t flags;
     std::array<std::int32_t, kSavedSelectionSize> savedSelection;
     bool operator==(const Observed&) const = default;
 };
 
-Observed Observe(const Server& server, const Console& c) {
+Observed Observe(const Server& server, Console& c) {
     Observed o;
     const auto addresses = server.addresses().Addresses();
     o.addresses.assign(addresses.begin(), addresses.end());
     for (const StationRecord& r : server.stations()) {
         o.stations.push_back({r.address, r.status, r.waitTicks, r.attemptsLeft});
     }
-    o.rows = c.rows.rows;
+    o.rows = c.rows.Rows();
+    o.selectedRows = SelectedRows(c.rows);
     o.sent = c.network.sent.size();
     o.boxes = c.boxes.shown.size();
-    o.deathTimerWrites = c.window.deathTimerWrites;
-    o.foregrounds = c.window.foregrounds;
+    o.journal = c.journal.size();
     o.flags = server.flags();
     o.savedSelection = server.savedSelection();
     return o;
@@ -141,9 +145,12 @@ public:
         for (const auto& [address, count] : records) {
             FUZZ_CHECK(server_.FindRow(address) >= 0);
         }
+        // No row is longer than the console's text buffers.
         std::map<Ipv4, int> rows;
-        for (const auto& row : c_.rows.rows) {
-            const auto word = RowAddressWord(row.text);
+        for (const std::string& text : c_.rows.Rows()) {
+            FUZZ_CHECK(text.size() <= kRowTextLimit);
+            FUZZ_CHECK(text.find('\0') == std::string::npos);
+            const auto word = RowAddressWord(text);
             FUZZ_CHECK(word.has_value());
             ++rows[InetAddr(*word)];
         }
@@ -218,8 +225,9 @@ private:
         switch (variant % 8) {
             case 0: {
                 const int row = in_.Byte();
-                const bool wasSelected = row < static_cast<int>(c_.rows.rows.size()) &&
-                                         c_.rows.rows[static_cast<std::size_t>(row)].selected;
+                const std::vector<int> selected = SelectedRows(c_.rows);
+                const bool wasSelected =
+                    std::find(selected.begin(), selected.end(), row) != selected.end();
                 c_.rows.SetSelected(row, !wasSelected);
                 server_.OnSelectionChanged();
                 break;

@@ -10,6 +10,8 @@
 #include <span>
 #include <string>
 
+#include "link/network.h"
+
 namespace vorlek {
 
 using StatusWord = std::uint32_t;
@@ -18,6 +20,11 @@ using StatusWord = std::uint32_t;
 inline constexpr std::uint16_t kStationPort = 10001;
 // 255.255.255.255: the same value in either byte order.
 inline constexpr std::uint32_t kBroadcastAddress = 0xFFFFFFFFu;
+
+// Port 10001 of a host, or of every host for kBroadcastAddress.
+inline constexpr Peer StationPeer(Ipv4 address) {
+    return {address, kStationPort};
+}
 
 // Byte 0 of a datagram. Type 4 is a StatusRequest from a console and a StatusReport from an agent.
 enum class DatagramType : std::uint8_t {
@@ -45,6 +52,8 @@ inline constexpr StatusWord kModeBase = 0x80000000u;
 // Command words at or above these bases set the warning threshold or add time.
 inline constexpr StatusWord kWarningBase = 0x90000000u;
 inline constexpr StatusWord kAddTimeBase = 0xC0000000u;
+// The longest warning time a warning command carries; a longer one would be an add-time word.
+inline constexpr std::uint32_t kLongestWarningTime = kAddTimeBase - 1u - kWarningBase;
 // Stored words up to this value are plain counts of seconds that the console counts down.
 inline constexpr StatusWord kCountingLimit = 0x00FFFFFFu;
 

@@ -21,6 +21,10 @@ public:
     virtual bool EnableBroadcast() = 0;
     virtual bool EnableAddressReuse() = 0;
     virtual bool MakeNonBlocking() = 0;
+    // WSAIoctl SIO_UDP_CONNRESET with FALSE: a port-unreachable answer to an earlier send (a host
+    // that is up without an agent) no longer makes the next receive fail. False where the system
+    // does not know the request; the socket then keeps reporting such answers.
+    virtual bool IgnoreConnectionResets() = 0;
     // gethostname with a limit of 255 bytes; nullopt on SOCKET_ERROR.
     virtual std::optional<std::string> HostName() = 0;
     // gethostbyname, then inet_ntoa of its first address; nullopt when the look-up fails.

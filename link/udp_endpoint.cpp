@@ -36,6 +36,8 @@ UdpEndpoint::UdpEndpoint(SocketLayer& sockets, MessageBoxes& boxes) : sockets_(s
     if (!sockets_.MakeNonBlocking()) {
         ShowError(boxes, "ioctlsocket()", sockets_.LastError());
     }
+    // Without it the socket still works, only less well: nothing to tell anyone.
+    sockets_.IgnoreConnectionResets();
     const auto name = sockets_.HostName();
     if (!name) {
         ShowError(boxes, "gethostname()", sockets_.LastError());

@@ -20,7 +20,11 @@ Var ServersGiven    ; 1 when "servers" is to be written from $Servers
 Var ServersInFile   ; the entries of an existing "servers", as the page showed them
 Var ServersLines    ; the content of "servers" to write
 Var ServersField
-Var AgentWasRunning
+
+; Setup never ends or starts an agent: it often runs as another user, or silently in session 0,
+; where an agent would hold port 10001 out of sight and keep the next logon's agent from binding
+; it. A running agent keeps the station protected until the logon that starts the new one.
+!define NEXT_LOGON "Setup starts no agent: the new ${PROGRAM} starts at the next logon. An agent that runs now goes on protecting this workstation until then."
 
 !insertmacro MUI_PAGE_DIRECTORY
 ; The blank caption keeps the window's title the same on every page, as the standard pages do.
@@ -28,6 +32,7 @@ PageEx custom
     PageCallbacks ServersPage ServersPageLeave
     Caption " "
 PageExEnd
+!define MUI_INSTFILESPAGE_FINISHHEADER_SUBTEXT "${NEXT_LOGON}"
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
@@ -95,9 +100,53 @@ Function ParseServers
     ${Loop}
 FunctionEnd
 
+; The first word of the line in $1, in $1, as the agent reads it: any white space (blank, tab,
+; vertical tab, form feed, line ends) separates words. Uses $2 and $3.
+Function FirstWord
+    StrCpy $3 0     ; where the word begins, then its length
+    ${Do}
+        StrCpy $2 $1 1 $3
+        Call IsWhiteSpace
+        ${If} $2 != 1
+            ${Break}
+        ${EndIf}
+        IntOp $3 $3 + 1
+    ${Loop}
+    StrCpy $1 $1 "" $3
+    StrCpy $3 0
+    ${Do}
+        StrCpy $2 $1 1 $3
+        ${If} $2 == ""
+            ${Break}
+        ${EndIf}
+        Call IsWhiteSpace
+        ${If} $2 == 1
+            ${Break}
+        ${EndIf}
+        IntOp $3 $3 + 1
+    ${Loop}
+    StrCpy $1 $1 $3
+FunctionEnd
+
+; $2, one character, becomes 1 when it is white space, else 0.
+Function IsWhiteSpace
+    ${If} $2 == " "
+    ${OrIf} $2 == "$\t"
+    ${OrIf} $2 == "$\n"
+    ${OrIf} $2 == "$\r"
+    ${OrIf} $2 == $R1
+    ${OrIf} $2 == $R2
+        StrCpy $2 1
+    ${Else}
+        StrCpy $2 0
+    ${EndIf}
+FunctionEnd
+
 ; The entries of an existing "servers", separated by commas, in $ServersInFile.
 Function ReadServersFile
     StrCpy $ServersInFile ""
+    IntFmt $R1 "%c" 11  ; vertical tab, for IsWhiteSpace
+    IntFmt $R2 "%c" 12  ; form feed
     ClearErrors
     FileOpen $0 "$INSTDIR\servers" r
     ${If} ${Errors}
@@ -109,8 +158,7 @@ Function ReadServersFile
         ${If} ${Errors}
             ${Break}
         ${EndIf}
-        ${TrimNewLines} $1 $1
-        ${WordFind} $1 " " "+1" $1
+        Call FirstWord
         StrCpy $2 $1 1
         ${If} $1 != ""
         ${AndIf} $2 != "#"
@@ -177,26 +225,6 @@ Function ServersPageLeave
     ${EndIf}
 FunctionEnd
 
-; Ends every running agent; $AgentWasRunning is 1 when one was ended, and only then is the agent
-; started again afterwards.
-Function StopAgent
-    DetailPrint "Stopping ${PROGRAM}"
-    nsExec::ExecToStack `"$SYSDIR\taskkill.exe" /F /IM ${PROGRAM}`
-    Pop $0
-    Pop $1
-    ${If} $0 == 0
-        StrCpy $AgentWasRunning 1
-    ${Else}
-        StrCpy $AgentWasRunning 0
-    ${EndIf}
-FunctionEnd
-
-; Starts the agent in its own folder, where it finds "servers" and "BLOCKED.BMP".
-Function StartAgent
-    SetOutPath "$INSTDIR"
-    Exec `"$INSTDIR\${PROGRAM}"`
-FunctionEnd
-
 ; $0 is 1 when the input-lock device opens.
 Function DeviceOpens
     System::Call `kernel32::CreateFileW(w "${DEVICE}", i 0x80000000, i 1, p 0, i 3, i 0, p 0) p .r1`
@@ -218,13 +246,9 @@ Section "Vorlek Client"
     ${EndIf}
     SetOutPath "$INSTDIR"
 
-    Call StopAgent
     !insertmacro ReplaceProgram
     ${If} $0 != 1
-        ${If} $AgentWasRunning == 1
-            Call StartAgent
-        ${EndIf}
-        !insertmacro GiveUp "$INSTDIR\${PROGRAM} is in use and could not be replaced; the installed version was kept. End ${PROGRAM} and run setup again."
+        !insertmacro GiveUp "${NOT_REPLACED}"
     ${EndIf}
 
     ; A customised lock picture stays.
@@ -258,11 +282,10 @@ Section "Vorlek Client"
         !insertmacro Report "The input-lock driver is not installed on this computer: ${PROGRAM} shows $\"Failed to open vorlek device$\" and ends at every start until it is. Install the driver as the operator's guide says."
     ${EndIf}
 
-    ${If} $AgentWasRunning == 1
-        Call StartAgent
-    ${EndIf}
+    DetailPrint "${NEXT_LOGON}"
     DetailPrint "${PRODUCT} ${VERSION} installed in $INSTDIR."
     ${If} ${Silent}
+        !insertmacro Report "${NEXT_LOGON}"
         !insertmacro Report "${PRODUCT} ${VERSION} installed in $INSTDIR."
     ${EndIf}
 SectionEnd
@@ -289,6 +312,7 @@ Section "Uninstall"
         SetErrorLevel ${EXIT_UNCHANGED}
         Abort
     ${EndIf}
+    Delete "$INSTDIR\${PROGRAM}.old*"
     Delete "${STARTUP_SHORTCUT}"
     ; The log of earlier runs goes; what this run cannot do is logged anew.
     Delete "$INSTDIR\${SETUP_LOG}"

@@ -98,10 +98,11 @@ VIFileVersion "${VERSION}.0"
     Abort
 !macroend
 
-; Runs netsh with ARGUMENTS; $0 is its exit code ("error" when it did not start), $1 its output.
+; Runs netsh with ARGUMENTS (taken from the stack); $0 is its exit code ("error" when it did not
+; start), $1 its output.
 !macro VORLEK_NETSH_FUNCTION un
     Function ${un}Netsh
-        Exch $0
+        Pop $0
         DetailPrint "netsh $0"
         nsExec::ExecToStack `"$SYSDIR\netsh.exe" $0`
         Pop $0
@@ -176,30 +177,73 @@ Function un.RemoveFirewallRule
     ${EndIf}
 FunctionEnd
 
-; Writes the new copy of the program beside the old one and swaps them only when the old one
-; could be deleted, so that the folder always holds a program that works. $0 is 1 when the new
-; copy is in place, 0 when the old one is in use and stays.
+; Puts the new copy of the program in the place of the installed one without ending a program
+; that runs from it: the installed file is renamed aside (the file of a running program can be
+; renamed, though not deleted), the new copy is moved in, and the old file is removed last (if its
+; program still runs, it stays until a later run of setup removes it). When the new copy cannot be
+; moved in, the old file is put back. $0 is 1 when the new copy is in place, 0 when the installed
+; program stays as it was.
+!define ASIDE_LIMIT 99
+!define NOT_REPLACED "$INSTDIR\${PROGRAM} could not be replaced: another program holds it or its new copy open. The installed version was kept; run setup again later."
 !macro ReplaceProgram
+    ; A new copy that could not be written whole (the disk is full, another program holds the
+    ; name) is never moved in.
+    ClearErrors
     File "/oname=$INSTDIR\${PROGRAM}.new" "${RELEASE_DIR}/${PROGRAM}"
-    Call ReplaceProgram
+    ${If} ${Errors}
+        Delete "$INSTDIR\${PROGRAM}.new"
+        StrCpy $0 0
+    ${Else}
+        Call ReplaceProgram
+    ${EndIf}
 !macroend
 Function ReplaceProgram
     StrCpy $0 0
-    ; A program that was just told to end needs a moment to let go of its file.
+    ; Old files of earlier runs whose programs have ended since.
+    Delete "$INSTDIR\${PROGRAM}.old*"
+    StrCpy $2 ""    ; where the installed file was put aside
+    ${If} ${FileExists} "$INSTDIR\${PROGRAM}"
+        ${For} $1 1 ${ASIDE_LIMIT}
+            ${IfNot} ${FileExists} "$INSTDIR\${PROGRAM}.old$1"
+                StrCpy $2 "$INSTDIR\${PROGRAM}.old$1"
+                ${Break}
+            ${EndIf}
+        ${Next}
+        ClearErrors
+        ${If} $2 == ""
+            SetErrors
+        ${Else}
+            Rename "$INSTDIR\${PROGRAM}" $2
+        ${EndIf}
+        ${If} ${Errors}
+            Delete "$INSTDIR\${PROGRAM}.new"
+            Return
+        ${EndIf}
+        DetailPrint "The installed ${PROGRAM} was put aside as $2."
+    ${EndIf}
+    ; A virus scanner may still be reading the new copy.
     ${For} $1 1 10
         ClearErrors
-        Delete "$INSTDIR\${PROGRAM}"
+        Rename "$INSTDIR\${PROGRAM}.new" "$INSTDIR\${PROGRAM}"
         ${IfNot} ${Errors}
-            ClearErrors
-            Rename "$INSTDIR\${PROGRAM}.new" "$INSTDIR\${PROGRAM}"
-            ${IfNot} ${Errors}
-                StrCpy $0 1
-            ${EndIf}
+            StrCpy $0 1
             ${Break}
         ${EndIf}
         Sleep 500
     ${Next}
-    Delete "$INSTDIR\${PROGRAM}.new"
+    ${If} $0 != 1
+        Delete "$INSTDIR\${PROGRAM}.new"
+        ${If} $2 != ""
+            Rename $2 "$INSTDIR\${PROGRAM}"
+            DetailPrint "The new ${PROGRAM} could not be moved in; the installed one was put back."
+        ${EndIf}
+    ${ElseIf} $2 != ""
+        ClearErrors
+        Delete $2
+        ${If} ${Errors}
+            DetailPrint "The old ${PROGRAM} still runs from $2; a later run of setup removes that file."
+        ${EndIf}
+    ${EndIf}
 FunctionEnd
 
 ; The entry in the system's list of installed programs.

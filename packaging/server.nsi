@@ -7,6 +7,11 @@
 !define KEY "VorlekServer"
 !define WINDOW_CLASS "VorlekServerWndClass"
 !define SHORTCUT "$SMPROGRAMS\${PRODUCT}.lnk"
+; The console keeps "clients" in its current directory and the editor rewrites it through
+; "newclients": it runs in a data folder that the local Users group may change (S-1-5-32-545,
+; whatever the system's language calls it), since the program folder is the administrators'.
+!define DATA_DIR "$APPDATA\${PRODUCT}"
+!define USERS_MAY_CHANGE `"$SYSDIR\icacls.exe" "${DATA_DIR}" /grant *S-1-5-32-545:(OI)(CI)M`
 
 !include "${SOURCE_DIR}/common.nsh"
 
@@ -16,6 +21,34 @@
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "English"
 !insertmacro VORLEK_VERSION_KEYS
+
+; The data folder, writable for the local Users group, holding the station list: the operator's
+; list is never overwritten, the list of an earlier installation (in the program folder) moves
+; there, and otherwise the sample is installed.
+Function MakeDataFolder
+    ClearErrors
+    CreateDirectory "${DATA_DIR}"
+    ${If} ${Errors}
+        !insertmacro Report "The folder ${DATA_DIR} could not be created: ${PRODUCT} is installed, but finds no station list."
+        Return
+    ${EndIf}
+    DetailPrint "icacls ${DATA_DIR}"
+    nsExec::ExecToStack `${USERS_MAY_CHANGE}`
+    Pop $0
+    Pop $1
+    ${If} $0 != 0
+        !insertmacro Report "The local Users group could not be allowed to change ${DATA_DIR} (icacls ended with $0): only administrators can save the station list there."
+    ${EndIf}
+    ${IfNot} ${FileExists} "${DATA_DIR}\clients"
+        ClearErrors
+        Rename "$INSTDIR\clients" "${DATA_DIR}\clients"
+        ${If} ${Errors}
+            File "/oname=${DATA_DIR}\clients" "${RELEASE_DIR}/clients"
+        ${Else}
+            DetailPrint "The station list moved from $INSTDIR to ${DATA_DIR}."
+        ${EndIf}
+    ${EndIf}
+FunctionEnd
 
 Section "Vorlek Server"
     SetShellVarContext all
@@ -34,16 +67,13 @@ Section "Vorlek Server"
     SetOutPath "$INSTDIR"
     !insertmacro ReplaceProgram
     ${If} $0 != 1
-        !insertmacro GiveUp "$INSTDIR\${PROGRAM} is in use and could not be replaced. Exit ${PRODUCT} and run setup again; the installed version was kept."
+        !insertmacro GiveUp "${NOT_REPLACED}"
     ${EndIf}
 
-    ; The console reads its stations from "clients" in its current directory. The operator's
-    ; list is never overwritten.
-    ${IfNot} ${FileExists} "$INSTDIR\clients"
-        File "/oname=$INSTDIR\clients" "${RELEASE_DIR}/clients"
-    ${EndIf}
+    Call MakeDataFolder
 
-    ; The shortcut's working directory is $OUTDIR, the installation folder.
+    ; The shortcut's working directory is $OUTDIR, the data folder.
+    SetOutPath "${DATA_DIR}"
     CreateShortCut "${SHORTCUT}" "$INSTDIR\${PROGRAM}" "" "$INSTDIR\${PROGRAM}" 0 \
         SW_SHOWNORMAL "" "Vorlek operator console"
 
@@ -70,11 +100,12 @@ Section "Uninstall"
         SetErrorLevel ${EXIT_UNCHANGED}
         Abort
     ${EndIf}
+    Delete "$INSTDIR\${PROGRAM}.old*"
     Delete "${SHORTCUT}"
     ; The log of earlier runs goes; what this run cannot do is logged anew.
     Delete "$INSTDIR\${SETUP_LOG}"
     Call un.RemoveFirewallRule
     !insertmacro RemoveUninstallEntry
-    ; The operator's "clients" (and the editor's "newclients") stay; so does the folder then.
+    ; The operator's "clients" (and the editor's "newclients") stay in the data folder.
     RMDir "$INSTDIR"
 SectionEnd

@@ -251,6 +251,7 @@ def main():
             build = build if build.is_absolute() else REPOSITORY / build
         else:
             build = roomlib.windows_build_dir()
+        say(f"{roomlib.room_architecture()} Wine prefixes, the programs of {build}")
         roomlib.remove_leftovers()
         own = os.environ.get("DISPLAY", "")
         if own and own_display_usable(own):

@@ -24,16 +24,13 @@ constexpr std::string_view kInformationCaption = "Vorlek Information";
 // While the rows keep changing, one reselect in this many draws them: about four times a second.
 constexpr int kBusyRedrawPeriod = 5;
 
-Peer StationPeer(Ipv4 address) {
-    return {address, kStationPort};
-}
-
 }  // namespace
 
-Server::Server(ServerPorts ports, Ipv4 ownAddress, HostList addresses)
+Server::Server(ServerPorts ports, Ipv4 ownAddress, HostList addresses, HelloSource hellos)
     : ports_(ports),
       ownAddress_(ownAddress),
       addresses_(std::move(addresses)),
+      hellos_(hellos),
       lastTick_(ports.clock.Now()) {
     savedSelection_.fill(-1);
 }
@@ -207,6 +204,9 @@ void Server::HandleDatagram() {
 }
 
 void Server::HandleHello(Peer from) {
+    if (hellos_ == HelloSource::Listed && !IsListedAddress(from.address)) {
+        return;
+    }
     AddAddress(from.address);
     if (stations_.empty()) {
         AppendStation(from.address);

@@ -16,6 +16,7 @@
 #include "link/protocol.h"
 #include "server/name_cache.h"
 #include "server/row_index.h"
+#include "server/server_switches.h"
 #include "server/station_list.h"
 
 namespace vorlek {
@@ -56,8 +57,10 @@ struct ServerPorts {
 
 class Server {
 public:
-    // ownAddress: the endpoint's address; addresses: the list read from "clients".
-    Server(ServerPorts ports, Ipv4 ownAddress, HostList addresses);
+    // ownAddress: the endpoint's address; addresses: the list read from "clients"; hellos:
+    // whose Hello registers a station (/hellos=).
+    Server(ServerPorts ports, Ipv4 ownAddress, HostList addresses,
+           HelloSource hellos = HelloSource::Any);
 
     // The start-up discovery, run by the console's start-up when "clients" gave no address: one
     // broadcast StatusRequest, then five seconds of collecting the senders of whatever arrives.
@@ -72,7 +75,8 @@ public:
     void SendToAllStations(std::span<const std::uint8_t> bytes);
 
     // One read notification of the socket: receives one datagram and acts on a Hello or a
-    // StatusReport. Information boxes shown here run nested calls of the handlers.
+    // StatusReport. Information boxes shown here run nested calls of the handlers. Under
+    // /hellos=listed a Hello from an address outside the address array is dropped unanswered.
     void HandleDatagram();
 
     // Timer 1, once a second, in this order.
@@ -167,6 +171,7 @@ private:
     ServerPorts ports_;
     Ipv4 ownAddress_;
     HostList addresses_;
+    HelloSource hellos_;
     std::int32_t checkCounter_ = 60;
     std::int32_t checkPeriod_ = 60;
     std::uint32_t replyTimeout_ = 5;

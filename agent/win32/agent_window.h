@@ -10,8 +10,6 @@ inline constexpr const char* kAgentWindowClass = "VorlekClientWndClass";
 inline constexpr const char* kAgentWindowTitle = "Vorlek Client";
 // The caption of the boxes about setting the window up.
 inline constexpr const char* kAgentWindowErrorCaption = "Vorlek Client";
-// Posted by Winsock to the hidden window when a datagram can be read.
-inline constexpr UINT kSocketMessage = 0x8001;
 // Timer 1 of the hidden window drives the countdown once a second.
 inline constexpr UINT_PTR kTickTimerId = 1;
 inline constexpr UINT kTickPeriodMs = 1000;

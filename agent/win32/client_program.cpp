@@ -4,7 +4,9 @@
 #include <string>
 
 #include "agent/win32/agent_window.h"
+#include "agent/win32/input_hooks_win32.h"
 #include "link/host_list.h"
+#include "link/win32/command_line_win32.h"
 
 namespace vorlek {
 
@@ -25,6 +27,22 @@ std::string PicturePath() {
     ExitProcess(0);
 }
 
+AgentSwitches SwitchesOrEnd(MessageBoxes& boxes) {
+    AgentSwitches switches;
+    if (const auto fault = ReadAgentSwitches(CommandLineWords(), switches)) {
+        boxes.Show(*fault, kAgentFatalCaption, BoxIcon::Stop);
+        EndAtOnce();
+    }
+    return switches;
+}
+
+std::unique_ptr<Win32InputHold> MakeInputHold(InputHold hold) {
+    if (hold == InputHold::Hooks) {
+        return std::make_unique<Win32InputHooks>();
+    }
+    return std::make_unique<Win32InputLockDevice>();
+}
+
 }  // namespace
 
 void WindowTickTimer::Rearm() {
@@ -33,22 +51,28 @@ void WindowTickTimer::Rearm() {
     }
 }
 
-ClientProgram::ClientProgram() {
+ClientProgram::ClientProgram()
+    : switches_(SwitchesOrEnd(boxes_)),
+      hold_(MakeInputHold(switches_.hold)),
+      lockScreen_(switches_.hold == InputHold::Hooks ? LockCover::EveryMonitor
+                                                     : LockCover::PrimaryScreen),
+      session_(*hold_) {
     if (!endpoint_.isReady()) {
         boxes_.Show("Socket init failed", kAgentFatalCaption, BoxIcon::Stop);
         EndAtOnce();
     }
     network_.emplace(sockets_.socket());
-    HostList servers = ReadHostList("servers", endpoint_.getLocalAddress()->address, *network_);
-    agent_.emplace(AgentPorts{*network_, boxes_, device_, lockScreen_, session_, timer_},
-                   std::move(servers), PicturePath());
+    const Ipv4 own = endpoint_.getLocalAddress()->address;
+    HostList servers = ReadHostList("servers", own, *network_);
+    agent_.emplace(AgentPorts{*network_, boxes_, *hold_, lockScreen_, session_, timer_},
+                   std::move(servers), PicturePath(), OrderRule{switches_.orders, own});
     if (!agent_->Start()) {
         EndAtOnce();
     }
 }
 
 ClientProgram::~ClientProgram() {
-    device_.Close();
+    hold_->Close();
     agent_.reset();
     network_.reset();
     endpoint_.Close();
@@ -91,6 +115,11 @@ LRESULT ClientProgram::AgentWindowProc(HWND window, UINT message, WPARAM wParam,
             // DefWindowProcA validates the window afterwards.
             lockScreen_.Paint();
             break;
+        case WM_ERASEBKGND:
+            // The picture covers the whole lock window, and the hidden window is never shown:
+            // erasing would only paint the class's brush over the picture that WM_PAINT drew
+            // through the window's own context before DefWindowProcA's BeginPaint.
+            return 1;
         case WM_TIMER:
             if (wParam == kTickTimerId) {
                 agent_->Tick();
@@ -104,6 +133,12 @@ LRESULT ClientProgram::AgentWindowProc(HWND window, UINT message, WPARAM wParam,
         case kSocketMessage:
             agent_->HandleDatagram();
             return 1;
+        case WM_ENDSESSION:
+            // The hooks go with the session; the device is left as the system leaves it.
+            if (wParam != FALSE && switches_.hold == InputHold::Hooks) {
+                hold_->Close();
+            }
+            break;
         default:
             break;
     }

@@ -4,9 +4,11 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <optional>
 
 #include "agent/agent.h"
+#include "agent/agent_switches.h"
 #include "agent/win32/input_lock_device_win32.h"
 #include "agent/win32/lock_screen_win32.h"
 #include "agent/win32/session_win32.h"
@@ -29,11 +31,12 @@ private:
 
 class ClientProgram {
 public:
-    // Start-up. When the endpoint or the input-lock device is not usable, tells the user and
-    // ends the process at once with exit code 0, without any clean-up.
+    // Start-up. Reads the switches of the command line first. When a switch is refused, or the
+    // endpoint or the input hold is not usable, tells the user and ends the process at once with
+    // exit code 0, without any clean-up.
     ClientProgram();
-    // Shutdown: closes the device (no unlock request), frees the lists and the picture, closes
-    // the endpoint. The lock window is left to the system.
+    // Shutdown: closes the device (no unlock request) or ends the hooks, frees the lists and the
+    // picture, closes the endpoint. The lock window is left to the system.
     ~ClientProgram();
     ClientProgram(const ClientProgram&) = delete;
     ClientProgram& operator=(const ClientProgram&) = delete;
@@ -45,12 +48,15 @@ public:
 
 private:
     Win32MessageBoxes boxes_;
+    // Read before the endpoint is built.
+    AgentSwitches switches_;
     WinsockLayer sockets_;
     UdpEndpoint endpoint_{sockets_, boxes_};
     std::optional<WinsockNetwork> network_;
-    Win32InputLockDevice device_;
+    // The input-lock device, or the agent's own hooks under /hold=hooks.
+    std::unique_ptr<Win32InputHold> hold_;
     Win32LockScreen lockScreen_;
-    Win32Session session_{device_};
+    Win32Session session_;
     WindowTickTimer timer_;
     std::optional<Agent> agent_;
     HWND window_ = nullptr;

@@ -11,14 +11,6 @@ constexpr DWORD kUnlockInputCode = 0x00000200;
 // The path buffers of the 9x branch: the current directory and the executable's path.
 constexpr DWORD kPathBuffer = 256;
 
-PlatformFamily QueryPlatformFamily() {
-    OSVERSIONINFOA version{};
-    version.dwOSVersionInfoSize = sizeof version;  // 148
-    GetVersionExA(&version);
-    return version.dwPlatformId == VER_PLATFORM_WIN32_NT ? PlatformFamily::Nt
-                                                         : PlatformFamily::Windows9x;
-}
-
 // On Windows 9x this name loads the driver file of that name from the current directory, and
 // unloads it when the handle is closed; so the agent's folder is the current directory only
 // for the duration of the open.
@@ -44,6 +36,14 @@ HANDLE OpenVirtualDeviceDriver() {
 }
 
 }  // namespace
+
+PlatformFamily QueryPlatformFamily() {
+    OSVERSIONINFOA version{};
+    version.dwOSVersionInfoSize = sizeof version;  // 148
+    GetVersionExA(&version);
+    return version.dwPlatformId == VER_PLATFORM_WIN32_NT ? PlatformFamily::Nt
+                                                         : PlatformFamily::Windows9x;
+}
 
 bool Win32InputLockDevice::Open() {
     platformFamily_ = QueryPlatformFamily();

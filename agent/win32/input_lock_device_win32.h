@@ -17,7 +17,23 @@ enum class PlatformFamily : std::uint32_t {
     Windows9x = 2,
 };
 
-class Win32InputLockDevice final : public InputLockDevice {
+// GetVersionExA's platform identifier: NT or not.
+PlatformFamily QueryPlatformFamily();
+
+// What holds the station's input on Windows: the device, or the agent's own hooks. Each records
+// the platform family when it is opened.
+class Win32InputHold : public InputLockDevice {
+public:
+    // The end of the hold's use, at process exit.
+    virtual void Close() = 0;
+
+    PlatformFamily platformFamily() const { return platformFamily_; }
+
+protected:
+    PlatformFamily platformFamily_ = PlatformFamily::Nt;
+};
+
+class Win32InputLockDevice final : public Win32InputHold {
 public:
     Win32InputLockDevice() = default;
     Win32InputLockDevice(const Win32InputLockDevice&) = delete;
@@ -28,14 +44,11 @@ public:
     void LockInput() override;
     void UnlockInput() override;
     // Closes the handle without an unlock request, even while the station is locked.
-    void Close();
-
-    PlatformFamily platformFamily() const { return platformFamily_; }
+    void Close() override;
 
 private:
     void SendDeviceRequest(DWORD controlCode);
 
-    PlatformFamily platformFamily_ = PlatformFamily::Nt;
     HANDLE deviceHandle_ = INVALID_HANDLE_VALUE;
 };
 

@@ -4,12 +4,24 @@
 
 namespace vorlek {
 
+RECT Win32LockScreen::Area() const {
+    if (cover_ == LockCover::EveryMonitor) {
+        const int left = GetSystemMetrics(SM_XVIRTUALSCREEN);
+        const int top = GetSystemMetrics(SM_YVIRTUALSCREEN);
+        return {left, top, left + GetSystemMetrics(SM_CXVIRTUALSCREEN),
+                top + GetSystemMetrics(SM_CYVIRTUALSCREEN)};
+    }
+    return {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+}
+
 bool Win32LockScreen::Open(const LockPicture& picture) {
     picture_ = &picture;
-    // Not topmost (extended style 0); brought to the foreground once.
-    lockWindow_ = CreateWindowExA(0, kAgentWindowClass, kAgentWindowTitle, WS_POPUP | WS_VISIBLE, 0,
-                                  0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN),
-                                  nullptr, nullptr, instance_, nullptr);
+    // Over the primary screen not topmost (extended style 0); brought to the foreground once.
+    const RECT area = Area();
+    lockWindow_ = CreateWindowExA(cover_ == LockCover::EveryMonitor ? WS_EX_TOPMOST : 0,
+                                  kAgentWindowClass, kAgentWindowTitle, WS_POPUP | WS_VISIBLE,
+                                  area.left, area.top, area.right - area.left,
+                                  area.bottom - area.top, nullptr, nullptr, instance_, nullptr);
     if (lockWindow_ == nullptr) {
         picture_ = nullptr;
         return false;
@@ -60,8 +72,9 @@ void Win32LockScreen::Paint() {
               picture_->pixels.data(), &info, DIB_RGB_COLORS);
     const HGDIOBJ previous = SelectObject(memoryContext, bitmap);
     SetStretchBltMode(windowContext, HALFTONE);
-    StretchBlt(windowContext, 0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN),
-               memoryContext, 0, 0, picture_->width, picture_->height, SRCCOPY);
+    const RECT area = Area();
+    StretchBlt(windowContext, 0, 0, area.right - area.left, area.bottom - area.top, memoryContext,
+               0, 0, picture_->width, picture_->height, SRCCOPY);
     SelectObject(memoryContext, previous);
     DeleteDC(memoryContext);
     ReleaseDC(lockWindow_, windowContext);

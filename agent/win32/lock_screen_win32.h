@@ -1,5 +1,6 @@
 // The full-screen lock window: a WS_POPUP window of the agent's own class that shows the lock
-// picture stretched over the whole screen.
+// picture stretched over the whole screen. Under /hold=hooks it is topmost and covers the whole
+// virtual screen, every monitor, instead of the primary one.
 #pragma once
 
 #include <windows.h>
@@ -8,8 +9,16 @@
 
 namespace vorlek {
 
+// What the lock window covers.
+enum class LockCover {
+    PrimaryScreen,  // not topmost
+    EveryMonitor,   // topmost
+};
+
 class Win32LockScreen final : public LockScreen {
 public:
+    explicit Win32LockScreen(LockCover cover) : cover_(cover) {}
+
     // The instance that WinMain received; the lock window is created with it.
     void SetInstance(HINSTANCE instance) { instance_ = instance; }
 
@@ -21,6 +30,10 @@ public:
     void BringToFront();
 
 private:
+    // The covered area in screen coordinates.
+    RECT Area() const;
+
+    LockCover cover_;
     HINSTANCE instance_ = nullptr;
     HWND lockWindow_ = nullptr;
     const LockPicture* picture_ = nullptr;

@@ -31,7 +31,7 @@ void Win32Session::Reboot() {
 }
 
 void Win32Session::EndSession(UINT flags) {
-    if (device_.platformFamily() == PlatformFamily::Nt) {
+    if (hold_.platformFamily() == PlatformFamily::Nt) {
         EnableShutdownPrivilege();
     }
     ExitWindowsEx(flags, 0);

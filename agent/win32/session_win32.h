@@ -8,8 +8,8 @@ namespace vorlek {
 
 class Win32Session final : public Session {
 public:
-    // The device knows the platform family once it has been opened.
-    explicit Win32Session(const Win32InputLockDevice& device) : device_(device) {}
+    // The input hold knows the platform family once it has been opened.
+    explicit Win32Session(const Win32InputHold& hold) : hold_(hold) {}
 
     void LogOff() override;
     void Reboot() override;
@@ -17,7 +17,7 @@ public:
 private:
     void EndSession(UINT flags);
 
-    const Win32InputLockDevice& device_;
+    const Win32InputHold& hold_;
 };
 
 }  // namespace vorlek

@@ -1,5 +1,6 @@
 #include <array>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,14 +18,42 @@ constexpr std::size_t kEntryBufferSize = 256;
 // The last entry confirmed in "Add Client"; the editor reads it when that dialog ends with 1.
 std::array<char, kEntryBufferSize> newEntry{};
 
+// The caption of the box that says a save failed.
+constexpr const char* kSaveFailedCaption = "Vorlek Server";
+
+// The system's words for an error code, without the line end and full stop it ends with.
+std::string SystemMessage(DWORD error) {
+    std::array<char, 512> text{};
+    const DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                       0, text.data(), static_cast<DWORD>(text.size()), nullptr);
+    std::string message(text.data(), length);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                                message.back() == ' ' || message.back() == '.')) {
+        message.pop_back();
+    }
+    return message.empty() ? "error " + std::to_string(error) : message;
+}
+
 class CurrentFolderFiles final : public ClientListFiles {
 public:
     std::FILE* Open(const char* name, const char* mode) override { return std::fopen(name, mode); }
-    bool Replace(const char* from, const char* to) override {
-        return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    std::optional<std::string> Replace(const char* from, const char* to) override {
+        if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
+            return std::nullopt;
+        }
+        return SystemMessage(GetLastError());
     }
     void Remove(const char* name) override { DeleteFileA(name); }
 };
+
+// The full path of a file of the current directory, as the operator finds it.
+std::string FullPath(const char* name) {
+    std::array<char, MAX_PATH> path{};
+    const DWORD length =
+        GetFullPathNameA(name, static_cast<DWORD>(path.size()), path.data(), nullptr);
+    return length == 0 || length >= path.size() ? name : std::string(path.data(), length);
+}
 
 HWND EntryList(HWND dialog) {
     return GetDlgItem(dialog, IDC_CLIENT_ENTRIES);
@@ -78,9 +107,17 @@ void RemoveSelectedEntry(HWND dialog) {
     }
 }
 
+// A failed save leaves "clients" as it was; the operator is told so, over the editor.
 void Save(HWND dialog) {
     CurrentFolderFiles files;
-    SaveClientList(Rows(dialog), files);
+    const std::optional<SaveFailure> failure = SaveClientList(Rows(dialog), files);
+    if (!failure) {
+        return;
+    }
+    const std::string text = "The client list was not saved.\n\n" + FullPath(failure->file) + ": " +
+                             failure->reason + "\n\n\"" + kClientListFile +
+                             "\" was left as it was.";
+    MessageBoxA(dialog, text.c_str(), kSaveFailedCaption, MB_OK | MB_ICONSTOP);
 }
 
 bool IsCloseCommand(UINT message, WPARAM wParam) {
@@ -112,6 +149,7 @@ INT_PTR CALLBACK EditClientsProc(HWND dialog, UINT message, WPARAM wParam, LPARA
             Save(dialog);
             break;
         case IDC_CLIENT_CLOSE:
+        case IDCANCEL:  // Escape
             EndDialog(dialog, 0);
             break;
         default:
@@ -135,6 +173,7 @@ INT_PTR CALLBACK AddClientProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
             EndDialog(dialog, 1);
             break;
         case IDC_NEW_CLIENT_CANCEL:
+        case IDCANCEL:  // Escape
             EndDialog(dialog, 0);
             break;
         default:

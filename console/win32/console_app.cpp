@@ -5,6 +5,7 @@
 #include "console/client_list_file.h"
 #include "console/resource.h"
 #include "link/host_list.h"
+#include "link/win32/command_line_win32.h"
 
 namespace vorlek {
 
@@ -14,11 +15,23 @@ namespace {
 // to one status check while the console is still busy with the check's own tick.
 constexpr int kReceiveBufferBytes = 2 * 1024 * 1024;
 
+constexpr const char* kFatalCaption = "Vorlek Server";
+
+HelloSource SwitchesOrEnd(MessageBoxes& boxes) {
+    HelloSource hellos = HelloSource::Any;
+    if (const auto fault = ReadServerSwitches(CommandLineWords(), hellos)) {
+        boxes.Show(*fault, kFatalCaption, BoxIcon::Stop);
+        std::exit(0);
+    }
+    return hellos;
+}
+
 }  // namespace
 
-ConsoleApp::ConsoleApp() : endpoint_(sockets_, boxes_), network_(sockets_.socket()) {
+ConsoleApp::ConsoleApp()
+    : hellos_(SwitchesOrEnd(boxes_)), endpoint_(sockets_, boxes_), network_(sockets_.socket()) {
     if (endpoint_.isReady() == 0) {
-        boxes_.Show("Network error", "Vorlek Server", BoxIcon::Stop);
+        boxes_.Show("Network error", kFatalCaption, BoxIcon::Stop);
         std::exit(0);
     }
     // Without the larger buffer the room is still served, only with answers lost in a burst.
@@ -27,7 +40,7 @@ ConsoleApp::ConsoleApp() : endpoint_(sockets_, boxes_), network_(sockets_.socket
                reinterpret_cast<const char*>(&receiveBuffer), sizeof receiveBuffer);
     const Ipv4 own = endpoint_.getLocalAddress()->address;
     server_.emplace(ServerPorts{network_, network_, boxes_, rows_, window_, clock_, rowNames_}, own,
-                    ReadHostList(kClientListFile, own, network_));
+                    ReadHostList(kClientListFile, own, network_), hellos_);
     if (server_->addresses().Empty()) {
         server_->Discover();
     }

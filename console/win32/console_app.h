@@ -17,15 +17,15 @@
 
 namespace vorlek {
 
-// The message Winsock posts to the top window when a datagram can be read.
-inline constexpr UINT kSocketMessage = 0x8001;
-// The message the name refresher posts to the top window when refreshed names wait.
-inline constexpr UINT kNamesMessage = 0x8002;
+// The message the name refresher posts to the top window when refreshed names wait (Winsock's
+// is kSocketMessage, the one after it).
+inline constexpr UINT kNamesMessage = kSocketMessage + 1;
 
 class ConsoleApp {
 public:
-    // Opens the endpoint ("Network error" and exit code 0 when it is not ready), reads "clients"
-    // and, when that gives no address, discovers the stations by broadcast.
+    // Reads the switches of the command line (a refused one: its box and exit code 0), opens the
+    // endpoint ("Network error" and exit code 0 when it is not ready), reads "clients" and, when
+    // that gives no address, discovers the stations by broadcast.
     ConsoleApp();
     ~ConsoleApp();
     ConsoleApp(const ConsoleApp&) = delete;
@@ -56,6 +56,8 @@ public:
 
 private:
     Win32MessageBoxes boxes_;
+    // Read before the endpoint is built.
+    HelloSource hellos_;
     WinsockLayer sockets_;
     UdpEndpoint endpoint_;
     WinsockNetwork network_;

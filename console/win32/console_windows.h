@@ -8,6 +8,9 @@
 
 namespace vorlek {
 
+// Edits are read with room for this many characters.
+inline constexpr int kEditTextLimit = 254;
+
 // Registers "VorlekServerWndClass", creates the hidden top window "Vorlek Server" and the main
 // dialog with its menu and accelerators, asks for socket notifications and starts the timers.
 // Each failure is shown in a plain box; the sequence stops after a window that was not created.

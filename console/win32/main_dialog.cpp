@@ -11,9 +11,6 @@ namespace vorlek {
 
 namespace {
 
-// Edits are read with room for this many characters.
-constexpr int kEditTextLimit = 254;
-
 struct WordCommand {
     int id;
     StatusWord word;

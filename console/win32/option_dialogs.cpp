@@ -8,9 +8,6 @@ namespace vorlek {
 
 namespace {
 
-// Edits are read with room for this many characters.
-constexpr int kEditTextLimit = 254;
-
 // The controls of one option dialog.
 struct OptionDialog {
     TimingOption option;
@@ -63,7 +60,7 @@ INT_PTR OptionDialogProc(const OptionDialog& controls, HWND dialog, UINT message
                 EnableValue(dialog, controls);
             } else if (id == controls.setButton) {
                 Set(dialog, controls);
-            } else if (id == controls.closeButton) {
+            } else if (id == controls.closeButton || id == IDCANCEL) {  // IDCANCEL: Escape
                 EndDialog(dialog, 0);
             }
             return TRUE;

@@ -1,5 +1,7 @@
 #include "link/win32/winsock_layer.h"
 
+#include <mswsock.h>
+
 #include <array>
 #include <cstring>
 
@@ -46,6 +48,13 @@ bool WinsockLayer::EnableAddressReuse() {
 bool WinsockLayer::MakeNonBlocking() {
     u_long nonBlocking = 1;
     return ioctlsocket(socket_, FIONBIO, &nonBlocking) != SOCKET_ERROR;
+}
+
+bool WinsockLayer::IgnoreConnectionResets() {
+    BOOL reportResets = FALSE;
+    DWORD returned = 0;
+    return WSAIoctl(socket_, SIO_UDP_CONNRESET, &reportResets, sizeof reportResets, nullptr, 0,
+                    &returned, nullptr, nullptr) != SOCKET_ERROR;
 }
 
 std::optional<std::string> WinsockLayer::HostName() {

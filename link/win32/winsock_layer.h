@@ -12,6 +12,9 @@
 
 namespace vorlek {
 
+// The message both programs have WSAAsyncSelect post to their window when a datagram can be read.
+inline constexpr UINT kSocketMessage = 0x8001;
+
 class WinsockLayer final : public SocketLayer {
 public:
     WinsockLayer() = default;
@@ -25,6 +28,7 @@ public:
     bool EnableBroadcast() override;
     bool EnableAddressReuse() override;
     bool MakeNonBlocking() override;
+    bool IgnoreConnectionResets() override;
     std::optional<std::string> HostName() override;
     std::optional<std::string> FirstAddressText(const std::string& hostName) override;
     bool Bind(Ipv4 address, std::uint16_t port) override;

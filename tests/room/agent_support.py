@@ -1,10 +1,13 @@
 """What the agent's room tests share with the other room tests: the stand-in input-lock driver
-(installing it and reading what it recorded) and reading pixels of screenshots."""
+(installing it and reading what it recorded), reading pixels of screenshots, and the user's
+keyboard and mouse (xdotool) with the probe's window that records what reaches it."""
 
 import shutil
 import subprocess
+import time
 
 import room as roomlib
+from console_support import xdotool
 
 DRIVER_FILE = "vorlek_standin.sys"
 DRIVER_SERVICE = "vorlekstandin"
@@ -42,3 +45,41 @@ def pixel(path, x, y):
                            f"%[fx:int(255*p{{{x},{y}}}.b)]", "info:"],
                           capture_output=True, check=True, timeout=30).stdout.decode()
     return tuple(int(v) for v in text.split())
+
+
+INPUT_WINDOW = "Vorlek input counter"
+
+
+class InputWindow:
+    """The probe's input window on a host, focused: it records every key and mouse event that
+    reaches it (see the probe's input-window)."""
+
+    def __init__(self, host, seconds=120):
+        self.room = host.room
+        self.process = host.start(host.room.testbin("VorlekProbe.exe"), "input-window",
+                                  INPUT_WINDOW, seconds * 1000)
+        assert self.process.wait_for_output("ready\n", 20), self.process.stderr
+        found = roomlib.wait_until(
+            lambda: xdotool(self.room, "search", "--onlyvisible", "--name",
+                            f"^{INPUT_WINDOW}$", check=False).split(), 10)
+        assert found, "the input window is not on the display"
+        self.window = found[0]
+
+    def events(self):
+        """The lines printed so far for keys and mouse events."""
+        return [line for line in self.process.stdout.splitlines()
+                if line.split(" ")[0] in ("key", "button", "wheel", "move")]
+
+    def type_and_click(self, keys):
+        """Focuses the window, presses each key (xdotool names), then moves the pointer over the
+        window, clicks each button and turns the wheel; returns once the events have had time
+        to arrive."""
+        xdotool(self.room, "windowfocus", "--sync", self.window)
+        for key in keys:
+            xdotool(self.room, "key", key)
+        xdotool(self.room, "mousemove", "--window", self.window, "150", "120")
+        xdotool(self.room, "mousemove", "--window", self.window, "160", "130")
+        for button in ("1", "3", "2", "4"):
+            xdotool(self.room, "click", button)
+        time.sleep(1.0)
+

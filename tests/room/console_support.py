@@ -210,21 +210,37 @@ def box_text(result):
     return roomlib.unescape(line.split("\t", 1)[1])
 
 
-def xdotool(room, *args):
+def xdotool(room, *args, check=True):
     """Runs xdotool on the room's display; returns its output."""
-    return subprocess.run(["xdotool", *args], env={"DISPLAY": room.display_name}, check=True,
-                          capture_output=True, timeout=20).stdout.decode()
+    return subprocess.run(["xdotool", *[str(a) for a in args]],
+                          env={"DISPLAY": room.display_name}, check=check, capture_output=True,
+                          timeout=20).stdout.decode()
+
+
+def focus_window(room, title):
+    """Gives the keyboard focus to the visible window with this title; returns its X id."""
+    window = xdotool(room, "search", "--onlyvisible", "--name", f"^{title}$").split()[0]
+    xdotool(room, "windowfocus", "--sync", window)
+    return window
 
 
 def press_keys(room, *names):
     """Focuses the main dialog and presses each key in turn. Wine may leave the window in menu
     mode after an Alt+letter, which would swallow the next key: an Escape follows each one."""
-    window = xdotool(room, "search", "--onlyvisible", "--name", f"^{MAIN_TITLE}$").split()[0]
-    xdotool(room, "windowfocus", "--sync", window)
+    window = focus_window(room, MAIN_TITLE)
     for name in names:
         xdotool(room, "key", name)
         xdotool(room, "key", "Escape")
     return window
+
+
+def type_into(console, room, control, text, title=MAIN_TITLE):
+    """Empties an edit and types text into it key by key, as the operator does."""
+    console.set_text(control, "", title=title)
+    console.probe("focus", title, control)
+    focus_window(room, title)
+    xdotool(room, "type", "--delay", "20", "--", text)
+    assert roomlib.wait_until(lambda: console.text(control, title=title) == text, 5), text
 
 
 class PortBlocker:

@@ -632,7 +632,11 @@ class Host:
         if path.is_absolute() and path.resolve() != target.resolve():
             if not path.exists():
                 raise RoomError(f"{path} does not exist (is the Windows build done?)")
-            shutil.copyfile(path, target)
+            # A new file in place of the old one: a program still running from the old one (a
+            # probe started earlier) keeps it, where rewriting it in place would break it.
+            copy = target.with_name(target.name + ".new")
+            shutil.copyfile(path, copy)
+            copy.replace(target)
         return path.name
 
     def put_file(self, name, data):

@@ -8,8 +8,9 @@ import time
 import pytest
 
 import room as roomlib
-from agent_support import (LOCK_REQUEST, UNLOCK_REQUEST, device_log, install_driver, pixel,
-                           wait_for_device_log)
+from agent_support import (LOCK_REQUEST, UNLOCK_REQUEST, InputWindow, device_log, install_driver,
+                           pixel, wait_for_device_log)
+from console_support import shot_folder
 
 STATION = "station"
 SERVER = "server"
@@ -59,11 +60,11 @@ def station_room(room_factory):
     return room
 
 
-def start_agent(room, servers=None):
+def start_agent(room, servers=None, *switches):
     station = room[STATION]
     if servers is not None:
         station.put_file("servers", servers)
-    return station.start(room.release("VorlekClient.exe"))
+    return station.start(room.release("VorlekClient.exe"), *switches)
 
 
 def station_sender(room):
@@ -337,7 +338,8 @@ def test_unusable_socket_ends_the_agent_before_it_sends_anything(room_factory):
         holder.stdout.close()
 
 
-def test_lock_window_comes_back_in_front_of_a_later_window(station_room):
+def test_lock_window_comes_back_in_front_of_a_later_window_and_leaves_no_hole(station_room,
+                                                                              windows_build):
     room = station_room
     station = room[STATION]
     station.put_file("BLOCKED.BMP", two_row_picture(16, 16, b"\x00\x00\xff", b"\xff\x00\x00"))
@@ -349,7 +351,7 @@ def test_lock_window_comes_back_in_front_of_a_later_window(station_room):
     expect(server, BLOCKED_REPORT, station_sender(room))
     assert wait_for_device_log(station, ["open", LOCK_REQUEST]) == ["open", LOCK_REQUEST]
 
-    station.start("notepad.exe")
+    notepad = station.start("notepad.exe")
     assert roomlib.wait_until(lambda: "Notepad" in station.probe("windows").stdout, 10)
 
     def lock_window_in_front():
@@ -357,3 +359,150 @@ def test_lock_window_comes_back_in_front_of_a_later_window(station_room):
         return listed and listed[0] == LOCK_WINDOW
 
     assert roomlib.wait_until(lock_window_in_front, 10, interval=0.5), station.probe("windows")
+
+    # The window goes, and the lock is exposed as a desktop without composition exposes it,
+    # with the erase left to the next paint (Wine here repaints the uncovered part by itself):
+    # the picture shows everywhere, not the class's white background.
+    notepad.kill()
+    assert roomlib.wait_until(lambda: "Notepad" not in station.probe("windows").stdout, 10)
+    assert station.probe("expose", "Vorlek Client").returncode == 0
+    time.sleep(SETTLE)
+    shot = windows_build / "screenshots" / "lock-after-a-covering-window.png"
+    shot.parent.mkdir(parents=True, exist_ok=True)
+    room.screenshot(shot)
+    for x, y in [(4, 4), (200, 150), (1019, 300), (4, 763), (512, 600), (1019, 763)]:
+        red, green, blue = pixel(shot, x, y)
+        assert (red > 200 if y < 384 else blue > 200) and green < 60, (x, y, red, green, blue)
+
+
+BLOCK = b"\x03\x03\x00\x00\x80"
+FREE = b"\x03\x02\x00\x00\x80"
+
+
+def expect_started(room, server):
+    expect(server, b"\x01", station_sender(room))
+    expect(server, AVAILABLE_REPORT, station_sender(room))
+
+
+def order(room, server, command, report):
+    """A command from the listed server: the report to the list, then the direct answer."""
+    server.send(room[STATION].address, command)
+    expect(server, report, station_sender(room))
+    expect(server, report, station_sender(room))
+
+
+def test_hold_hooks_keeps_every_key_and_click_from_every_window_while_blocked(room_factory):
+    # No driver in this prefix, and no picture: the hold is the hooks alone.
+    room = room_factory([STATION, SERVER])
+    station = room[STATION]
+    server = room[SERVER].peer()
+    agent = start_agent(room, f"{room[SERVER].address}\n", "/hold=hooks")
+    expect_started(room, server)
+    counter = InputWindow(station)
+
+    counter.type_and_click(["a", "b"])
+    before = counter.events()
+    for event in ["key 0x41", "key 0x42", "button left", "button right", "button middle",
+                  "wheel"]:
+        assert event in before, before
+    assert any(event.startswith("move ") for event in before), before
+
+    order(room, server, BLOCK, BLOCKED_REPORT)
+    assert lock_windows(station) == []
+    seen = len(counter.events())
+    # Alt+F4 would close the input window, and Alt+Tab or a Windows key take the focus from it.
+    counter.type_and_click(["a", "alt+Tab", "super", "ctrl+Escape", "alt+F4", "Return"])
+    assert counter.events()[seen:] == []
+    assert counter.process.running
+
+    order(room, server, FREE, AVAILABLE_REPORT)
+    seen = len(counter.events())
+    counter.type_and_click(["a", "super"])
+    after = counter.events()[seen:]
+    for event in ["key 0x41", "key 0x5B", "button left", "wheel"]:
+        assert event in after, after
+    assert agent.running
+    assert station.probe("boxes").stdout == ""
+
+
+def test_hold_hooks_makes_no_device_request_and_covers_the_screen_topmost(station_room,
+                                                                          windows_build):
+    room = station_room
+    station = room[STATION]
+    station.install(room.release("BLOCKED.BMP"))
+    server = room[SERVER].peer()
+    start_agent(room, f"{room[SERVER].address}\n", "/hold=hooks")
+    expect_started(room, server)
+    order(room, server, BLOCK, BLOCKED_REPORT)
+
+    # A later window does not come in front of the topmost lock window, not even for a moment.
+    station.start("notepad.exe")
+    assert roomlib.wait_until(lambda: "Notepad" in station.probe("windows").stdout, 10)
+    assert station.probe("windows").stdout.splitlines()[0] == LOCK_WINDOW
+    time.sleep(SETTLE)
+    shot = shot_folder(windows_build) / "hold-hooks-locked-station.png"
+    room.screenshot(shot)
+    for x, y in [(450, 250)]:
+        red, green, blue = pixel(shot, x, y)
+        assert red > 180 and green < 120 and blue < 100, (x, y, red, green, blue)
+    for x, y in [(5, 5), (1018, 762), (512, 560)]:
+        red, green, blue = pixel(shot, x, y)
+        assert red < 60 and green < 60 and blue < 80, (x, y, red, green, blue)
+
+    order(room, server, FREE, AVAILABLE_REPORT)
+    assert lock_windows(station) == []
+    # The driver is installed and started, but the agent never opened it.
+    time.sleep(SETTLE)
+    assert device_log(station) == []
+
+
+def test_orders_servers_obeys_and_answers_only_the_listed_console(station_room):
+    room = station_room
+    station = room[STATION]
+    server = room[SERVER].peer()
+    stranger = room[OTHER].peer(port=40000, receive_broadcasts=False)
+    start_agent(room, f"{room[SERVER].address}\n", "/ORDERS=Servers")
+    expect_started(room, server)
+
+    for datagram in [BLOCK, b"\x03\x58\x02\x00\xc0", STATUS_REQUEST]:
+        stranger.send(station.address, datagram, port=roomlib.STATION_PORT)
+    assert stranger.recv_all(SETTLE * 2) == []
+    assert server.recv_all(SETTLE) == []
+    assert device_log(station) == ["open"]
+
+    server.send(station.address, STATUS_REQUEST)
+    expect(server, AVAILABLE_REPORT, station_sender(room))
+    order(room, server, BLOCK, BLOCKED_REPORT)
+    assert wait_for_device_log(station, ["open", LOCK_REQUEST]) == ["open", LOCK_REQUEST]
+
+
+NO_CONSOLE_BOX = ("closed Vorlek client\t/orders=servers: the file \"servers\" lists no console, "
+                  "so the agent would obey nobody.\\nWrite the consoles' addresses into "
+                  "\"servers\" in the agent's folder, or start the agent without "
+                  "/orders=servers.\n")
+USAGE = "\\nUsage: VorlekClient.exe [/hold=device|hooks] [/orders=any|servers]\n"
+
+
+@pytest.mark.parametrize("servers, switches, box", [
+    (None, ["/orders=servers"], NO_CONSOLE_BOX),
+    ("# the console comes later\r\n", ["/hold=hooks", "/orders=servers"], NO_CONSOLE_BOX),
+    ("SERVER", ["/hold=hook"], 'closed Vorlek client\tUnknown value in "/hold=hook".' + USAGE),
+    ("SERVER", ["/orders=servers", "/quiet"], 'closed Vorlek client\tUnknown switch "/quiet".' +
+     USAGE),
+    ("SERVER", ["/hold=hooks", "/HOLD=device"],
+     'closed Vorlek client\tSwitch given twice: "/HOLD=device".' + USAGE),
+], ids=["no-servers-file", "no-console-listed", "unknown-value", "unknown-switch", "twice"])
+def test_a_refused_start_shows_its_box_and_ends_with_code_0_before_anything_is_sent(
+        station_room, servers, switches, box):
+    room = station_room
+    station = room[STATION]
+    server = room[SERVER].peer()
+    other = room[OTHER].peer()
+    if servers == "SERVER":
+        servers = f"{room[SERVER].address}\n"
+    agent = start_agent(room, servers, *switches)
+    closed = station.probe("close-box", "Vorlek client", "10000")
+    assert (closed.returncode, closed.stdout) == (0, box)
+    assert agent.wait(START_TIMEOUT) == 0
+    assert server.recv_all(SETTLE) == [] and other.recv_all(0.1) == []
+    assert device_log(station) == []

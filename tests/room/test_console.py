@@ -23,11 +23,11 @@ def console_room(room_factory):
         yield room
 
 
-def start_console(room, clients=None, wait=True):
+def start_console(room, clients=None, wait=True, switches=()):
     server = room[SERVER]
     if clients is not None:
         server.put_file("clients", clients)
-    console = Console(server, server.start(room.release("VorlekServer.exe")))
+    console = Console(server, server.start(room.release("VorlekServer.exe"), *switches))
     if wait:
         assert console.wait_for_window()
     return console
@@ -234,3 +234,44 @@ def test_rows_take_names_from_a_slow_name_server_and_follow_its_changes(room_fac
         closed = time.monotonic()
         assert console.process.wait(START_TIMEOUT) == 0
         assert time.monotonic() - closed < 3
+
+
+def test_hellos_listed_registers_a_listed_station_but_no_stranger(console_room):
+    room = console_room
+    server = room[SERVER].address
+    room.agent("vlhost1")
+    stranger = room.agent("vlhost2")
+    listed_port = room["vlhost1"].peer(port=40001, receive_broadcasts=False)
+    strange_port = room["vlhost2"].peer(port=40000, receive_broadcasts=False)
+    console = start_console(room, f"{room['vlhost1'].address}\r\n", wait=False,
+                            switches=["/Hellos=LISTED"])
+
+    # Hellos from the moment the console starts: the first one its socket takes is handled
+    # before the first tick has made a record for the listed station, and is answered.
+    def answered():
+        listed_port.send(server, HELLO)
+        strange_port.send(server, HELLO)
+        return listed_port.recv(0.1)
+
+    assert roomlib.wait_until(answered, START_TIMEOUT) == (STATUS_REQUEST,
+                                                           (server, roomlib.STATION_PORT))
+    available = row(room, "vlhost1", " -- state AVAILABLE")
+    assert available in console.wait_rows(lambda rows: available in rows)
+    assert strange_port.recv_all(SETTLE) == []
+    assert stranger.datagrams() == []
+    # Every hello of vlhost1 taken before the first tick put its address into the array once
+    # more, and the first tick gives each entry a row: all of them vlhost1's.
+    assert {text.split(" -- ")[0] for text in console.row_texts()} == {row(room, "vlhost1")}
+
+
+def test_a_refused_switch_ends_the_console_with_its_box_before_anything_is_sent(console_room):
+    room = console_room
+    host1 = room.agent("vlhost1")
+    console = start_console(room, wait=False, switches=["/hellos=listed", "/HELLOS=any"])
+    assert console.wait_box("Vorlek Server") == (
+        'Switch given twice: "/HELLOS=any".\nUsage: VorlekServer.exe [/hellos=any|listed]')
+    assert console.close_box("Vorlek Server") is not None
+    assert console.process.wait(START_TIMEOUT) == 0
+    # Not even the discovery's broadcast went out.
+    time.sleep(SETTLE)
+    assert host1.datagrams() == []

@@ -9,8 +9,8 @@ import pytest
 
 import room as roomlib
 from console_support import (AVAILABLE, HELLO, INFORMATION, SERVER, SETTLE, START_TIMEOUT,
-                             STATUS_REQUEST, Console, fake_agents, press_keys, shot_folder,
-                             xdotool)
+                             STATUS_REQUEST, Console, fake_agents, focus_window, press_keys,
+                             shot_folder, type_into, xdotool)
 
 HOSTS = [SERVER, "vlhost1", "vlhost2", "vlhost3", "nameless"]
 # A report that leaves the Death Timer edit alone and is not counted down: paused, 3600 s.
@@ -145,6 +145,46 @@ def test_commands_go_to_the_selected_rows_in_row_order(console_room, windows_bui
     assert console.probe("state", "Client Warning", 1046).stdout.split()[2] == "checked=0"
     console.click(1048, title="Client Warning")
     assert console.process.running
+
+
+def test_typed_times_that_would_make_another_command_send_nothing_new(console_room):
+    room = console_room
+    agents = [room.agent(name, report=PAUSED_HOUR) for name in ("vlhost1", "vlhost2")]
+    console = start_console(room, "".join(f"{a.address}\r\n" for a in agents))
+    assert console.wait_rows(lambda rows: len(rows) == 2 and all("PAUSED" in r for r in rows))
+    console.select(0, 1)
+
+    # Reboot, add time and unlock: the Death Timer sends nothing, as for letters.
+    for text in ["2147483656", "-1:0", "4294967295"]:
+        type_into(console, room, 1008, text)
+        console.click(1016)  # "&Update"
+    time.sleep(SETTLE)
+    assert [commands(a) for a in agents] == [[], []]
+    # In range, the paused bit is cleared as ever.
+    type_into(console, room, 1008, "536870917")
+    console.click(1016)
+    assert wait_commands(agents, [b"\x03\x05\x00\x00\x00"]) == [[b"\x03\x05\x00\x00\x00"]] * 2
+
+    # A warning that would unlock and stop every countdown, or add years: the unchanged 600 s.
+    for text in ["-1", "999999999"]:
+        for agent in agents:
+            agent.forget()
+        console.command(40016)
+        type_into(console, room, 1052, text, title="Client Warning")
+        console.click(1053, title="Client Warning")  # "Set"
+        unchanged = b"\x03\x58\x02\x00\x90"
+        assert wait_commands(agents, [unchanged]) == [[unchanged]] * 2, text
+
+    # Escape closes an option dialog as its "Close" does.
+    for agent in agents:
+        agent.forget()
+    console.command(40016)
+    assert console.wait_box("Client Warning", timeout=5) is not None
+    focus_window(room, "Client Warning")
+    xdotool(room, "key", "Escape")
+    assert roomlib.wait_until(lambda: "Client Warning" not in console.probe("windows").stdout, 5)
+    time.sleep(SETTLE)
+    assert [commands(a) for a in agents] == [[], []]
 
 
 def test_silent_stations_go_off_and_come_back_on(console_room):
@@ -376,19 +416,31 @@ def test_the_editor_saves_the_sorted_entries_after_the_leading_comments(console_
     room.screenshot(shots / "console-editor.png")
 
     # A save that cannot create "newclients" (a folder of that name is in the way) leaves
-    # "clients" as it was.
+    # "clients" as it was, and says so.
     server = room[SERVER]
     server.path("newclients").mkdir()
     console.click(1057, title=editor)  # "Save"
-    time.sleep(SETTLE)
+    failed = console.wait_box("Vorlek Server", timeout=10)
+    room.screenshot(shots / "console-save-failed.png")
+    assert console.close_box("Vorlek Server") == failed == (
+        'The client list was not saved.\n\nC:\\vorlek\\newclients: Permission denied\n\n'
+        '"clients" was left as it was.')
     assert server.read_file("clients") == clients.encode()
     server.path("newclients").rmdir()
+
+    # Escape cancels "Add Client".
+    console.click(1055, title=editor)
+    type_into(console, room, 1057, "pc8", title="Add Client")
+    xdotool(room, "key", "Escape")
+    assert roomlib.wait_until(lambda: "Add Client" not in console.probe("windows").stdout, 5)
+    assert console.row_texts(editor, 1054) == ["pc0", "pc1", "pc2"]
 
     console.click(1057, title=editor)
     assert roomlib.wait_until(
         lambda: server.read_file("clients") == b"# room one\r\n\r\npc0\r\npc1\r\npc2", 5)
     assert not server.has_file("newclients")
-    console.click(1058, title=editor)  # "Close"
+    focus_window(room, editor)
+    xdotool(room, "key", "Escape")  # as "Close"
     time.sleep(SETTLE)
     assert editor not in console.probe("windows").stdout
     console.click(1017)  # "E&xit"
@@ -435,10 +487,7 @@ def test_accelerators_act_through_the_message_loop(console_room):
     assert console.text(1008) == "1"
 
     # A report that would write "N/A" leaves a value being typed alone.
-    console.set_text(1008, "")
-    console.probe("focus", "Vorlek server", 1008)
-    keys()
-    xdotool(room, "type", "9")
+    type_into(console, room, 1008, "9")
     agents[1].send(b"\x04\x00\x00\x00\x80", room[SERVER].address)
     assert console.wait_rows(lambda rows: "UNLIMITED" in rows[1], timeout=5)
     xdotool(room, "type", "0")

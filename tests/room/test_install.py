@@ -19,6 +19,8 @@ HELLO = b"\x01"
 AVAILABLE_REPORT = b"\x04\x02\x00\x00\x80"
 
 CONSOLE_FOLDER = "Program Files/Vorlek Server"
+# The console's working folder, which holds "clients".
+CONSOLE_DATA = "ProgramData/Vorlek Server"
 INSTALLED_CONSOLE = "C:\\Program Files\\Vorlek Server\\VorlekServer.exe"
 AGENT_FOLDER = "Program Files/Vorlek Client"
 MENU_SHORTCUT = "ProgramData/Microsoft/Windows/Start Menu/Programs/Vorlek Server.lnk"
@@ -39,9 +41,16 @@ AGENT_RULE_COMMANDS = [
     'enable=yes profile=any',
 ]
 TASKKILL = '"C:\\windows\\system32\\taskkill.exe" /F /IM VorlekClient.exe'
+INSTALLED_AGENT = '"C:\\Program Files\\Vorlek Client\\VorlekClient.exe"'
+# The local Users group (by its well-known SID) may change the console's data folder.
+USERS_MAY_CHANGE = ('"C:\\windows\\system32\\icacls.exe" "C:\\ProgramData\\Vorlek Server" '
+                    "/grant *S-1-5-32-545:(OI)(CI)M")
 
 CONSOLE_INSTALLED = "Vorlek Server 1.0.0 installed in C:\\Program Files\\Vorlek Server.\r\n"
-AGENT_INSTALLED = "Vorlek Client 1.0.0 installed in C:\\Program Files\\Vorlek Client.\r\n"
+AGENT_INSTALLED = (
+    "Setup starts no agent: the new VorlekClient.exe starts at the next logon. An agent that runs "
+    "now goes on protecting this workstation until then.\r\n"
+    "Vorlek Client 1.0.0 installed in C:\\Program Files\\Vorlek Client.\r\n")
 NO_DRIVER_NOTE = (
     'The input-lock driver is not installed on this computer: VorlekClient.exe shows "Failed '
     'to open vorlek device" and ends at every start until it is. Install the driver as the '
@@ -163,15 +172,19 @@ def release(windows_build):
 def test_console_installer_installs_keeps_the_station_list_and_uninstalls(room_factory, release):
     host = room_factory(["operator"])["operator"]
     folder = host.prefix / "drive_c" / CONSOLE_FOLDER
+    data = host.prefix / "drive_c" / CONSOLE_DATA
     installer = release / "VorlekServer-setup.exe"
 
     fresh = run_setup(host, installer)
     assert fresh.exit_code == 0, fresh.trace[-3000:]
     assert sorted(p.name for p in folder.iterdir()) == [
-        "Uninstall.exe", "VorlekServer.exe", "clients", "setup.log"]
+        "Uninstall.exe", "VorlekServer.exe", "setup.log"]
     assert (folder / "VorlekServer.exe").read_bytes() == (release / "VorlekServer.exe").read_bytes()
-    # The sample of the release folder.
-    assert (folder / "clients").read_bytes() == (release / "clients").read_bytes()
+    # The sample of the release folder, in a data folder that the operator may change (Wine keeps
+    # no permissions: the command that sets them is what can be seen).
+    assert sorted(p.name for p in data.iterdir()) == ["clients"]
+    assert (data / "clients").read_bytes() == (release / "clients").read_bytes()
+    assert fresh.started(USERS_MAY_CHANGE.split(" ")[0]) == [USERS_MAY_CHANGE]
     assert setup_log(folder) == CONSOLE_INSTALLED
     assert fresh.started(NETSH) == CONSOLE_RULE_COMMANDS
     entry = registry_key(host, "VorlekServer")
@@ -187,11 +200,11 @@ def test_console_installer_installs_keeps_the_station_list_and_uninstalls(room_f
     marked = (release / "VorlekServer.exe").read_bytes() + b"previous installation"
     (folder / "VorlekServer.exe").unlink()
     (folder / "VorlekServer.exe").write_bytes(marked)
-    (folder / "clients").write_bytes(OPERATORS_LIST)
+    (data / "clients").write_bytes(OPERATORS_LIST)
     start_shortcut(host, MENU_SHORTCUT)
     assert roomlib.wait_until(lambda: host_processes(host, "VorlekServer.exe"), START_TIMEOUT)
     (pid, cwd), = host_processes(host, "VorlekServer.exe").items()
-    assert cwd == folder.resolve()
+    assert cwd == data.resolve()
     # The console's window is up once it has read "clients".
     assert roomlib.wait_until(
         lambda: host.probe("get-text", "Vorlek Server").returncode == 0, START_TIMEOUT)
@@ -209,21 +222,31 @@ def test_console_installer_installs_keeps_the_station_list_and_uninstalls(room_f
     upgrade = run_setup(host, installer)
     assert upgrade.exit_code == 0, upgrade.trace[-3000:]
     assert (folder / "VorlekServer.exe").read_bytes() == (release / "VorlekServer.exe").read_bytes()
-    assert (folder / "clients").read_bytes() == OPERATORS_LIST
+    assert (data / "clients").read_bytes() == OPERATORS_LIST
     assert upgrade.started(NETSH) == CONSOLE_RULE_COMMANDS
+
+    # The list of an installation that kept it in the program folder moves to the data folder.
+    (data / "clients").unlink()
+    (folder / "clients").write_bytes(OPERATORS_LIST + b"\r\n198.51.100.33")
+    assert run_setup(host, installer).exit_code == 0
+    assert (data / "clients").read_bytes() == OPERATORS_LIST + b"\r\n198.51.100.33"
+    assert not (folder / "clients").exists()
 
     uninstall = run_setup(host, "C:\\Program Files\\Vorlek Server\\Uninstall.exe",
                           wait_for=lambda: not (folder / "Uninstall.exe").exists())
-    assert sorted(p.name for p in folder.iterdir()) == ["clients"]
-    assert (folder / "clients").read_bytes() == OPERATORS_LIST
+    assert not folder.exists()
+    assert sorted(p.name for p in data.iterdir()) == ["clients"]
     assert not (host.prefix / "drive_c" / MENU_SHORTCUT).exists()
     assert registry_key(host, "VorlekServer") is None
     assert uninstall.started(NETSH) == [CONSOLE_RULE_COMMANDS[0]]
 
 
-def test_console_installer_keeps_a_program_in_use(room_factory, release):
-    """A console's file held by a process whose window the installer cannot see (a console in
-    another user's session) cannot be replaced: the installed program stays as it was."""
+def test_console_installer_replaces_a_program_in_use_and_puts_it_back_when_it_cannot(
+        room_factory, release):
+    """A console whose window the installer cannot see (a console in another user's session)
+    goes on running from its file, which is put aside; a new copy that cannot be moved in (a
+    program holds it open without sharing its deletion) leaves the installed program as it
+    was."""
     host = room_factory(["operator"])["operator"]
     folder = host.prefix / "drive_c" / CONSOLE_FOLDER
     installer = release / "VorlekServer-setup.exe"
@@ -238,18 +261,47 @@ def test_console_installer_keeps_a_program_in_use(room_factory, release):
                               start_new_session=True)
     try:
         assert roomlib.wait_until(lambda: host_processes(host, "VorlekServer.exe"), START_TIMEOUT)
-        in_use = run_setup(host, installer)
-        assert in_use.exit_code == 2
-        assert setup_log(folder).endswith(
-            "C:\\Program Files\\Vorlek Server\\VorlekServer.exe is in use and could not be "
-            "replaced. Exit Vorlek Server and run setup again; the installed version was "
-            "kept.\r\n")
-        assert program.read_bytes() == (release / "VorlekClient.exe").read_bytes()
-        assert not (folder / "VorlekServer.exe.new").exists()
-        assert in_use.started(NETSH) == []
+        running = run_setup(host, installer)
+        assert running.exit_code == 0, running.trace[-3000:]
+        assert program.read_bytes() == (release / "VorlekServer.exe").read_bytes()
+        assert holder.poll() is None
+        # The running program's file is put aside; it goes at a later run after its end.
+        assert (folder / "VorlekServer.exe.old1").read_bytes() == (
+            release / "VorlekClient.exe").read_bytes()
     finally:
         roomlib.kill_pids(list(host_processes(host, "VorlekServer.exe")))
         holder.wait(START_TIMEOUT)
+
+    marked = (release / "VorlekServer.exe").read_bytes() + b"previous installation"
+    program.unlink()
+    program.write_bytes(marked)
+    (folder / "VorlekServer.exe.new").write_bytes(b"held")
+    held = subprocess.Popen(
+        host.command(["wine", host.windows_path(host.install(host.room.testbin("VorlekProbe.exe"))),
+                      "hold-file",
+                      INSTALLED_CONSOLE + ".new", "60000"]),
+        env=host.environment(), cwd=host.workdir, stdin=subprocess.DEVNULL,
+        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, start_new_session=True)
+    try:
+        assert held.stdout.readline().startswith(b"holding ")
+        refused = run_setup(host, installer)
+        assert refused.exit_code == 2
+        assert setup_log(folder).endswith(
+            "C:\\Program Files\\Vorlek Server\\VorlekServer.exe could not be replaced: another "
+            "program holds it or its new copy open. The installed version was kept; run setup "
+            "again later.\r\n")
+        # The new copy was written but could not be moved in: the installed file, put aside
+        # meanwhile, is back in its place.
+        assert (folder / "VorlekServer.exe.new").read_bytes() == (
+            release / "VorlekServer.exe").read_bytes()
+        assert program.read_bytes() == marked
+        assert sorted(p.name for p in folder.iterdir() if p.name.startswith("VorlekServer")) == [
+            "VorlekServer.exe", "VorlekServer.exe.new"]
+        assert refused.started(NETSH) == []
+    finally:
+        roomlib.kill_pids([held.pid])
+        held.stdout.close()
+        held.wait(START_TIMEOUT)
 
 
 def test_agent_installer_installs_starts_at_logon_upgrades_and_uninstalls(room_factory, release):
@@ -270,34 +322,48 @@ def test_agent_installer_installs_starts_at_logon_upgrades_and_uninstalls(room_f
     # The driver is there: no note about it.
     assert setup_log(folder) == AGENT_INSTALLED
     assert fresh.started(NETSH) == AGENT_RULE_COMMANDS
+    assert fresh.started(INSTALLED_AGENT) == [] and host_processes(station, "VorlekClient") == {}
     assert "DisplayName    REG_SZ    Vorlek Client" in registry_key(station, "VorlekClient")
 
     # The Startup shortcut starts the agent in its own folder: it reads "servers" there and
-    # says hello straight to the console of the switch.
+    # says hello straight to the console of the switch. It runs an earlier version.
+    previous = (release / "VorlekClient.exe").read_bytes() + b"previous installation"
+    (folder / "VorlekClient.exe").unlink()
+    (folder / "VorlekClient.exe").write_bytes(previous)
     start_shortcut(station, STARTUP_SHORTCUT)
     assert console_port.recv(START_TIMEOUT) == (HELLO, (station.address, 10001))
     assert console_port.recv(START_TIMEOUT) == (AVAILABLE_REPORT, (station.address, 10001))
     (first_pid, cwd), = host_processes(station, "VorlekClient.exe").items()
     assert cwd == folder.resolve()
 
-    # An upgrade without /SERVERS= over customised files keeps them, and restarts the agent.
+    # An upgrade without /SERVERS= over customised files keeps them. It neither ends the running
+    # agent, which goes on answering, nor starts one: the next logon starts the new program.
     custom_picture = (release / "BLOCKED.BMP").read_bytes()[:54] + b"\x10\x20\x30" * 100
     (folder / "BLOCKED.BMP").write_bytes(custom_picture)
     (folder / "servers").write_bytes(f"# the desk\r\n{console.address}  # front".encode())
     upgrade = run_setup(station, installer)
     assert upgrade.exit_code == 0, upgrade.trace[-3000:]
-    assert upgrade.started(TASKKILL) == [TASKKILL]
+    assert upgrade.started(TASKKILL) == [] and upgrade.started(INSTALLED_AGENT) == []
+    assert list(host_processes(station, "VorlekClient.exe")) == [first_pid]
+    console_port.send(station.address, b"\x04")
+    assert console_port.recv(START_TIMEOUT) == (AVAILABLE_REPORT, (station.address, 10001))
+    assert (folder / "VorlekClient.exe").read_bytes() == (release / "VorlekClient.exe").read_bytes()
+    assert (folder / "VorlekClient.exe.old1").read_bytes() == previous
+    assert setup_log(folder).endswith(AGENT_INSTALLED)
+    roomlib.kill_pids([first_pid])
+    start_shortcut(station, STARTUP_SHORTCUT)
     assert console_port.recv(START_TIMEOUT) == (HELLO, (station.address, 10001))
     assert console_port.recv(START_TIMEOUT) == (AVAILABLE_REPORT, (station.address, 10001))
-    agents = host_processes(station, "VorlekClient.exe")
-    assert first_pid not in agents and list(agents.values()) == [folder.resolve()]
     assert (folder / "BLOCKED.BMP").read_bytes() == custom_picture
     assert (folder / "servers").read_bytes() == f"# the desk\r\n{console.address}  # front".encode()
 
-    # The switch, blanks and quotes and all, replaces the list.
+    # The switch, blanks and quotes and all, replaces the list. The file of the ended agent goes;
+    # that of the running one is put aside in its place.
     switched = run_setup(station, installer, "/SERVERS=198.51.100.40, frontdesk")
     assert switched.exit_code == 0
     assert (folder / "servers").read_bytes() == b"198.51.100.40\r\nfrontdesk\r\n"
+    assert (folder / "VorlekClient.exe.old1").read_bytes() == (
+        release / "VorlekClient.exe").read_bytes()
 
     uninstall = run_setup(station, "C:\\Program Files\\Vorlek Client\\Uninstall.exe",
                           wait_for=lambda: not (folder / "Uninstall.exe").exists())
@@ -387,10 +453,11 @@ def test_a_failing_firewall_command_is_reported_and_the_programs_stay_installed(
 
 
 # The installer's window (titled with a trailing blank), its message boxes, the header text
-# of its pages and its Next, Install and Close button.
+# and subtext of its pages and its Next, Install and Close button.
 SETUP_WINDOW = "Vorlek Client Setup "
 SETUP_BOX = "Vorlek Client Setup"
 PAGE_HEADER = "1037"
+PAGE_SUBTEXT = "1038"
 NEXT = "1"
 
 
@@ -407,7 +474,8 @@ def test_agent_installer_page_keeps_an_unchanged_list_and_writes_a_typed_one(roo
     station = room["station"]
     folder = station.prefix / "drive_c" / AGENT_FOLDER
     folder.mkdir(parents=True)
-    written_by_hand = b"# the desk\r\n198.51.100.5  # front\r\n   198.51.100.6\r\n"
+    # White space as the agent reads it: a tab before a comment, a line of tab and form feed.
+    written_by_hand = b"# the desk\r\n198.51.100.5\t# front\r\n\t\x0c\r\n   198.51.100.6\r\n"
     (folder / "servers").write_bytes(written_by_hand)
 
     def install(*typed):
@@ -426,10 +494,13 @@ def test_agent_installer_page_keeps_an_unchanged_list_and_writes_a_typed_one(roo
             # The box of a rejected text, or, once installed, the note on the missing driver.
             closed = station.probe("close-box", SETUP_BOX, "15000")
             boxes.append(roomlib.parse_boxes(closed.stdout.replace("closed ", "", 1))[0][1])
-        # Close is enabled once the installation has finished.
+        # Close is enabled once the installation has finished; the last page says that no
+        # agent was started.
         assert roomlib.wait_until(
             lambda: station.probe("state", SETUP_WINDOW, NEXT).stdout.startswith("enabled=1"),
             START_TIMEOUT)
+        assert station.probe("get-text", SETUP_WINDOW, PAGE_SUBTEXT).stdout == (
+            AGENT_INSTALLED.split("\r\n")[0] + "\n")
         assert station.probe("click", SETUP_WINDOW, NEXT).returncode == 0
         assert setup.wait(START_TIMEOUT) == 0
         return boxes

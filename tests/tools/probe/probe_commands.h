@@ -30,5 +30,12 @@ int RunBoxes(Arguments args);
 int RunCloseBox(Arguments args);
 int RunWaitBox(Arguments args);
 int RunWindows(Arguments args);
+// expose TITLE: the whole window is to be erased and painted again.
+int RunExpose(Arguments args);
+
+// hold-file PATH MS: the file open without sharing its deletion, for MS milliseconds.
+int RunHoldFile(Arguments args);
+// input-window TITLE MS: a focused window that prints every key and mouse event it receives.
+int RunInputWindow(Arguments args);
 
 }  // namespace vorlek::probe

@@ -38,6 +38,9 @@ constexpr Subcommand kSubcommands[] = {
     {L"close-box", vorlek::probe::RunCloseBox, "close-box CAPTION [TIMEOUT_MS]"},
     {L"wait-box", vorlek::probe::RunWaitBox, "wait-box CAPTION TIMEOUT_MS"},
     {L"windows", vorlek::probe::RunWindows, "windows"},
+    {L"expose", vorlek::probe::RunExpose, "expose TITLE"},
+    {L"hold-file", vorlek::probe::RunHoldFile, "hold-file PATH MS"},
+    {L"input-window", vorlek::probe::RunInputWindow, "input-window TITLE MS"},
 };
 
 int Usage() {

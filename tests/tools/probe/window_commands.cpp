@@ -311,6 +311,22 @@ int RunFocus(Arguments args) {
     return kOk;
 }
 
+int RunExpose(Arguments args) {
+    if (args.size() != 1) {
+        return kUsage;
+    }
+    const HWND window = WaitForTitled(args[0], false, findTimeout);
+    if (window == nullptr) {
+        PrintLine("no window " + Utf8(args[0]));
+        return kFailed;
+    }
+    // What a desktop without composition does where a window that covered this one went away:
+    // the region is to be erased and painted, the erase left to the window's next BeginPaint.
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME);
+    PrintLine("exposed " + Utf8(args[0]));
+    return kOk;
+}
+
 int RunBoxes(Arguments) {
     for (HWND window : TopWindows()) {
         if (IsWindowVisible(window) && IsDialog(window)) {

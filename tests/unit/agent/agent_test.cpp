@@ -521,5 +521,98 @@ TEST(AgentLock, WindowThatCannotBeCreatedLeavesOnlyTheDeviceRequests) {
     std::filesystem::remove(path);
 }
 
+TEST(AgentSwitches, AreReadWithoutRegardToCaseInAnyOrderAndDefaultToTheDeviceAndAnySender) {
+    AgentSwitches switches;
+    EXPECT_EQ(ReadAgentSwitches({}, switches), std::nullopt);
+    EXPECT_EQ(switches.hold, InputHold::Device);
+    EXPECT_EQ(switches.orders, OrderSource::Any);
+
+    const std::vector<std::string> both{"/ORDERS=Servers", "/hold=HOOKS"};
+    EXPECT_EQ(ReadAgentSwitches(both, switches), std::nullopt);
+    EXPECT_EQ(switches.hold, InputHold::Hooks);
+    EXPECT_EQ(switches.orders, OrderSource::Servers);
+
+    const std::vector<std::string> defaults{"/Hold=Device", "/orders=any"};
+    EXPECT_EQ(ReadAgentSwitches(defaults, switches), std::nullopt);
+    EXPECT_EQ(switches.hold, InputHold::Device);
+    EXPECT_EQ(switches.orders, OrderSource::Any);
+}
+
+TEST(AgentSwitches, TheFirstRefusedWordIsNamedBeforeTheUsage) {
+    const std::string usage =
+        "\nUsage: VorlekClient.exe [/hold=device|hooks] [/orders=any|servers]";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
+        {{"/hold=hook"}, "Unknown value in \"/hold=hook\"."},
+        {{"/orders"}, "Unknown value in \"/orders\"."},
+        {{"/hold="}, "Unknown value in \"/hold=\"."},
+        {{"/hold=hooks=1"}, "Unknown value in \"/hold=hooks=1\"."},
+        {{"/Quiet"}, "Unknown switch \"/Quiet\"."},
+        {{"hold=hooks"}, "Unknown switch \"hold=hooks\"."},
+        {{"-hold=hooks"}, "Unknown switch \"-hold=hooks\"."},
+        {{""}, "Unknown switch \"\"."},
+        {{"/", "/x"}, "Unknown switch \"/\"."},
+        {{"/hold=hooks", "/orders=servers", "/HOLD=hooks"}, "Switch given twice: \"/HOLD=hooks\"."},
+        {{"/hold=hooks", "/hellos=listed"}, "Unknown switch \"/hellos=listed\"."},
+    };
+    for (const auto& [words, text] : cases) {
+        AgentSwitches switches;
+        EXPECT_EQ(ReadAgentSwitches(words, switches), text + usage) << words.front();
+    }
+}
+
+// Under /orders=servers: the station's own address, listed by name, and 127.0.0.1, listed by
+// number, are still not consoles.
+class ListedOrders : public ::testing::Test {
+protected:
+    const Ipv4 own_ = MakeAddress(198, 51, 100, 20);
+    World world_;
+    Agent agent_{world_.Ports(), HostList({kServerA, own_, MakeAddress(127, 0, 0, 1), 0}), "",
+                 OrderRule{OrderSource::Servers, own_}};
+
+    void Receive(Peer from, std::vector<std::uint8_t> bytes) {
+        world_.network.incoming.push_back({from, std::move(bytes)});
+        agent_.HandleDatagram();
+    }
+};
+
+TEST_F(ListedOrders, OnlyAListedConsoleIsObeyedAndAnswered) {
+    ASSERT_TRUE(agent_.Start());
+    world_.Take();
+    for (const Peer from :
+         {kOddSender, Peer{kServerB, 10001}, Peer{own_, 10001},
+          Peer{MakeAddress(127, 0, 0, 1), 10001}, Peer{MakeAddress(127, 9, 8, 7), 10001}}) {
+        Receive(from, {0x03, 0x03, 0x00, 0x00, 0x80});
+        Receive(from, {0x03, 0x58, 0x02, 0x00, 0xC0});
+        Receive(from, {0x04});
+    }
+    EXPECT_THAT(world_.Take(), IsEmpty());
+    EXPECT_EQ(agent_.state(), StationState::AVAILABLE);
+
+    // From any port of the listed console.
+    Receive({kServerA, 40000}, {0x04});
+    Receive({kServerA, 10001}, {0x03, 0x03, 0x00, 0x00, 0x80});
+    EXPECT_THAT(world_.Take(), ElementsAre("send 198.51.100.1:40000 04 02 00 00 80", "ioctl 0x100",
+                                           "send 198.51.100.1:10001 04 03 00 00 80",
+                                           "send 198.51.100.20:10001 04 03 00 00 80",
+                                           "send 127.0.0.1:10001 04 03 00 00 80",
+                                           "send 198.51.100.1:10001 04 03 00 00 80"));
+}
+
+TEST(AgentOrders, ServersWithoutAConsoleIsRefusedBeforeAnythingIsSent) {
+    const Ipv4 own = MakeAddress(198, 51, 100, 20);
+    for (HostList servers :
+         {HostList{}, HostList({own, MakeAddress(127, 0, 0, 1)}), HostList({0, kServerA})}) {
+        World world;
+        Agent agent(world.Ports(), servers, "", OrderRule{OrderSource::Servers, own});
+        EXPECT_FALSE(agent.Start());
+        EXPECT_THAT(world.Take(),
+                    ElementsAre("box [Vorlek client] [/orders=servers: the file \"servers\" lists "
+                                "no console, so the agent would obey nobody.\nWrite the consoles' "
+                                "addresses into \"servers\" in the agent's folder, or start the "
+                                "agent without /orders=servers.] stop",
+                                "box closed"));
+    }
+}
+
 }  // namespace
 }  // namespace vorlek

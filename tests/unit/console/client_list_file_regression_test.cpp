@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 
 #include "console/client_list_file.h"
@@ -28,10 +29,10 @@ public:
     std::FILE* Open(const char* name, const char* mode) override {
         return std::fopen(Path(name).c_str(), mode);
     }
-    bool Replace(const char* from, const char* to) override {
+    std::optional<std::string> Replace(const char* from, const char* to) override {
         std::error_code error;
         std::filesystem::rename(Path(from), Path(to), error);
-        return !error;
+        return error ? std::optional(error.message()) : std::nullopt;
     }
     void Remove(const char* name) override { std::filesystem::remove(Path(name)); }
 
@@ -68,7 +69,7 @@ TEST(ClientListFileRegression, LinesAreReadUpToTheirFirstNulByte) {
 TEST(ClientListFileRegression, CommentWithNulByteIsCopiedWhole) {
     TempFolderFiles files;
     files.Write("#a\0b\n#c\npc1\n"s);
-    ASSERT_TRUE(SaveClientList(files.Entries(), files));
+    ASSERT_EQ(SaveClientList(files.Entries(), files), std::nullopt);
     EXPECT_EQ(files.Content(), "#a\0b\n#c\n\npc1"s);
 }
 

@@ -3,7 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -30,6 +32,7 @@ public:
     std::FILE* Open(const char* name, const char* mode) override {
         if (std::string(mode) == "w" && std::string(name) == kNewClientListFile) {
             if (failCreate) {
+                errno = EACCES;
                 return nullptr;
             }
             if (failWrites) {
@@ -40,13 +43,13 @@ public:
         }
         return std::fopen(Path(name).c_str(), mode);
     }
-    bool Replace(const char* from, const char* to) override {
+    std::optional<std::string> Replace(const char* from, const char* to) override {
         if (failReplace) {
-            return false;
+            return "The file is in use.";
         }
         std::error_code error;
         std::filesystem::rename(Path(from), Path(to), error);
-        return !error;
+        return error ? std::optional(error.message()) : std::nullopt;
     }
     void Remove(const char* name) override {
         removed.emplace_back(name);
@@ -116,7 +119,7 @@ TEST_F(ClientListFile, ALongLineIsOneEntryAndNoTailBecomesAnother) {
 
 TEST_F(ClientListFile, SaveKeepsLeadingCommentsThenNewlineBeforeEveryEntry) {
     WriteClients("# room one\n\npc2\npc1\n");
-    ASSERT_TRUE(SaveClientList({"pc1", "pc2"}, files));
+    ASSERT_EQ(std::nullopt, SaveClientList({"pc1", "pc2"}, files));
     EXPECT_EQ(FileBytes(kClientListFile), "# room one\n\npc1\npc2");
     EXPECT_EQ(FileBytes(kNewClientListFile), std::nullopt);
 }
@@ -129,41 +132,46 @@ TEST_F(ClientListFile, SaveCopiesOnlyTheCommentsBeforeTheFirstEntryAsTheyWereRea
         "pc1\n"
         "# after the first entry\n"
         "pc2\n");
-    ASSERT_TRUE(SaveClientList({"pc0", "pc1", "pc2"}, files));
+    ASSERT_EQ(std::nullopt, SaveClientList({"pc0", "pc1", "pc2"}, files));
     EXPECT_EQ(FileBytes(kClientListFile), "#first\r\n   # indented, two  blanks\n\npc0\npc1\npc2");
 }
 
 TEST_F(ClientListFile, SaveWithoutAnOldFileOrWithoutRows) {
-    ASSERT_TRUE(SaveClientList({"pc1", ""}, files));
+    ASSERT_EQ(std::nullopt, SaveClientList({"pc1", ""}, files));
     EXPECT_EQ(FileBytes(kClientListFile), "\npc1\n");
 
     WriteClients("#only a comment");
-    ASSERT_TRUE(SaveClientList({}, files));
+    ASSERT_EQ(std::nullopt, SaveClientList({}, files));
     EXPECT_EQ(FileBytes(kClientListFile), "#only a comment");
 }
 
-TEST_F(ClientListFile, AFailedSaveLeavesClientsAsItWasAndRemovesNewclients) {
+TEST_F(ClientListFile, AFailedSaveLeavesClientsAsItWasAndSaysWhichFileFailedAndWhy) {
     const std::string original = "# room\n\npc1\npc2";
     WriteClients(original);
+    const auto failure = [this](std::vector<std::string> entries) {
+        const std::optional<SaveFailure> failed = SaveClientList(entries, files);
+        return failed ? std::string(failed->file) + ": " + failed->reason : "saved";
+    };
 
     files.failCreate = true;
-    EXPECT_FALSE(SaveClientList({"pc9"}, files));
+    EXPECT_EQ(failure({"pc9"}), std::string("newclients: ") + std::strerror(EACCES));
     EXPECT_EQ(FileBytes(kClientListFile), original);
     EXPECT_THAT(files.removed, IsEmpty());
     files.failCreate = false;
 
     // On a full disk a short file fails only when it is closed, a long one already in a write.
+    const std::string full = std::string("newclients: ") + std::strerror(ENOSPC);
     files.failWrites = true;
-    EXPECT_FALSE(SaveClientList({"pc9"}, files));
+    EXPECT_EQ(failure({"pc9"}), full);
     EXPECT_EQ(FileBytes(kClientListFile), original);
     EXPECT_EQ(FileBytes(kNewClientListFile), std::nullopt);
-    EXPECT_FALSE(SaveClientList(std::vector<std::string>(5000, "198.51.100.200"), files));
+    EXPECT_EQ(failure(std::vector<std::string>(5000, "198.51.100.200")), full);
     EXPECT_EQ(FileBytes(kClientListFile), original);
     EXPECT_EQ(FileBytes(kNewClientListFile), std::nullopt);
     files.failWrites = false;
 
     files.failReplace = true;
-    EXPECT_FALSE(SaveClientList({"pc9"}, files));
+    EXPECT_EQ(failure({"pc9"}), "clients: The file is in use.");
     EXPECT_EQ(FileBytes(kClientListFile), original);
     EXPECT_EQ(FileBytes(kNewClientListFile), std::nullopt);
 }

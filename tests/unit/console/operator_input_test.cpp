@@ -145,6 +145,24 @@ TEST_F(OperatorInput, DeathTimerOfZeroBlocksAndTextWithoutATimeSendsNothing) {
     EXPECT_THAT(network.sent, IsEmpty());
 }
 
+TEST_F(OperatorInput, DeathTimerSendsNothingForATimeThatWouldBeAnotherCommand) {
+    SelectBothStations();
+
+    // Reboot, add time and unlock, a mode word: each as if the text gave no time.
+    for (const char* text : {"2147483648", "2147483656", "-1:0", "4294967295", "-1"}) {
+        UpdateDeathTimer(server, text);
+    }
+    EXPECT_THAT(network.sent, IsEmpty());
+
+    // The longest time still goes out, with the paused bit cleared as for every command.
+    UpdateDeathTimer(server, "2147483647");
+    UpdateDeathTimer(server, "536870917");
+    EXPECT_THAT(network.sent, ElementsAre(ToStation(kHost1, {0x03, 0xFF, 0xFF, 0xFF, 0x5F}),
+                                          ToStation(kHost2, {0x03, 0xFF, 0xFF, 0xFF, 0x5F}),
+                                          ToStation(kHost1, {0x03, 0x05, 0x00, 0x00, 0x00}),
+                                          ToStation(kHost2, {0x03, 0x05, 0x00, 0x00, 0x00})));
+}
+
 TEST_F(OperatorInput, OptionsOpenWithTheirDefaults) {
     EXPECT_EQ(OptionText(server, TimingOption::PeriodicCheck), "00:01:00");
     EXPECT_EQ(OptionText(server, TimingOption::Timeout), "00:00:05");
@@ -207,6 +225,24 @@ TEST_F(OperatorInput, ClientWarningSendsTheWarningTimeToEveryListedAddress) {
     EXPECT_EQ(server.warningTime(), 300u);
     EXPECT_THAT(network.sent, ElementsAre(ToStation(kHost1, warning), ToStation(kHost2, warning),
                                           ToStation(kHost1, warning)));
+}
+
+TEST_F(OperatorInput, ClientWarningKeepsItsTimeWhenTheTypedOneWouldAddTime) {
+    SetOption(server, TimingOption::ClientWarning, "5:00");
+    network.sent.clear();
+
+    // 0x30000000, "-1" and six years would make words from 0xC0000000 up, or wrap to a mode word.
+    for (const char* text : {"805306368", "-1", "999999999"}) {
+        SetOption(server, TimingOption::ClientWarning, text);
+        EXPECT_EQ(server.warningTime(), 300u) << text;
+    }
+    const Bytes unchanged{0x03, 0x2C, 0x01, 0x00, 0x90};
+    EXPECT_EQ(network.sent.size(), 9u);
+    EXPECT_THAT(network.sent, ::testing::Each(::testing::Field(&Sent::bytes, unchanged)));
+
+    SetOption(server, TimingOption::ClientWarning, "805306367");
+    EXPECT_EQ(server.warningTime(), 0x2FFFFFFFu);
+    EXPECT_EQ(network.sent.back().bytes, (Bytes{0x03, 0xFF, 0xFF, 0xFF, 0xBF}));
 }
 
 }  // namespace

@@ -18,7 +18,7 @@ public:
     std::vector<std::string> calls;
     int startupResult = 0;
     bool socketFails = false, broadcastFails = false, reuseFails = false, nonBlockingFails = false;
-    bool hostNameFails = false, lookupFails = false, bindFails = false;
+    bool hostNameFails = false, lookupFails = false, bindFails = false, resetsStay = false;
     int error = 10000;
     Ipv4 boundAddress = 0;
     std::uint16_t boundPort = 0;
@@ -28,6 +28,7 @@ public:
     bool EnableBroadcast() override { return Call("broadcast"), !broadcastFails; }
     bool EnableAddressReuse() override { return Call("reuse"), !reuseFails; }
     bool MakeNonBlocking() override { return Call("nonblocking"), !nonBlockingFails; }
+    bool IgnoreConnectionResets() override { return Call("no resets"), !resetsStay; }
     std::optional<std::string> HostName() override {
         Call("gethostname");
         return hostNameFails ? std::nullopt : std::optional<std::string>("vlhost1");
@@ -75,7 +76,7 @@ TEST(UdpEndpoint, BindsTheFirstAddressOfItsOwnNameAtTheStationPort) {
         EXPECT_THAT(boxes.shown, IsEmpty());
     }
     EXPECT_THAT(sockets.calls, ElementsAre("startup", "socket", "broadcast", "reuse", "nonblocking",
-                                           "gethostname", "gethostbyname vlhost1",
+                                           "no resets", "gethostname", "gethostbyname vlhost1",
                                            "bind 198.51.100.11:10001", "close", "cleanup"));
 }
 
@@ -102,6 +103,8 @@ TEST(UdpEndpoint, FailedSocketStops) {
 TEST(UdpEndpoint, OptionFailuresWarnInOrderAndStillBind) {
     FakeSockets sockets;
     sockets.broadcastFails = sockets.reuseFails = sockets.nonBlockingFails = true;
+    // A system without SIO_UDP_CONNRESET: no box of its own.
+    sockets.resetsStay = true;
     FakeBoxes boxes;
     UdpEndpoint endpoint(sockets, boxes);
     EXPECT_EQ(endpoint.isReady(), 1);
@@ -122,7 +125,7 @@ TEST(UdpEndpoint, FailedHostNameClosesTheSocket) {
     }
     // The socket is closed once, at the failure; the destructor only ends the socket layer.
     EXPECT_THAT(sockets.calls, ElementsAre("startup", "socket", "broadcast", "reuse", "nonblocking",
-                                           "gethostname", "close", "cleanup"));
+                                           "no resets", "gethostname", "close", "cleanup"));
 }
 
 TEST(UdpEndpoint, UnresolvedNameStillTriesTheBindAndReportsItsFailure) {

@@ -48,6 +48,35 @@ TEST_F(DatagramTest, SecondHelloOnlyGrowsTheAddressArray) {
     EXPECT_THAT(room.network.sent, IsEmpty());
 }
 
+TEST_F(DatagramTest, UnderHellosListedOnlyAnAddressOfTheArrayIsRegistered) {
+    server.emplace(room.Ports(), kOwn, HostList({kHost1}), HelloSource::Listed);
+    Receive(kHost2, {0x01});
+    Receive(kNameless, {0x01, 0x00});
+    EXPECT_EQ(Addresses(), std::vector<Ipv4>{kHost1});
+    EXPECT_THAT(server->stations(), IsEmpty());
+    EXPECT_THAT(room.journal, IsEmpty());
+    EXPECT_THAT(room.network.sent, IsEmpty());
+
+    Receive(kHost1, {0x01});
+    EXPECT_EQ(Addresses(), (std::vector<Ipv4>{kHost1, kHost1}));
+    EXPECT_THAT(room.rows.SelectedRows(), ElementsAre("vlhost1 ( 198.51.100.11 )"));
+    EXPECT_THAT(room.network.sent, ElementsAre(To(kHost1, kAgentPort, {0x04})));
+}
+
+TEST(ServerSwitches, HellosIsReadWithoutRegardToCaseAndAnythingElseIsRefused) {
+    HelloSource hellos = HelloSource::Any;
+    const std::vector<std::string> listed{"/HELLOS=Listed"};
+    EXPECT_EQ(ReadServerSwitches(listed, hellos), std::nullopt);
+    EXPECT_EQ(hellos, HelloSource::Listed);
+    const std::vector<std::string> any{"/hellos=any"};
+    EXPECT_EQ(ReadServerSwitches(any, hellos), std::nullopt);
+    EXPECT_EQ(hellos, HelloSource::Any);
+
+    const std::vector<std::string> agents{"/hellos=listed", "/hold=hooks"};
+    EXPECT_EQ(ReadServerSwitches(agents, hellos),
+              "Unknown switch \"/hold=hooks\".\nUsage: VorlekServer.exe [/hellos=any|listed]");
+}
+
 TEST_F(DatagramTest, ReportFromUnlistedAddressChangesNothing) {
     Start({kHost1});
     Receive(kHost2, {0x04, 0x02, 0x00, 0x00, 0x80});

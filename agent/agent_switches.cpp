@@ -1,0 +1,36 @@
+#include "agent/agent_switches.h"
+
+#include "link/switches.h"
+
+namespace vorlek {
+
+namespace {
+
+// The values in the order of the enumerations, the default first.
+const SwitchSpec kAgentSwitchSpecs[] = {
+    {"hold", {"device", "hooks"}},
+    {"orders", {"any", "servers"}},
+};
+
+bool IsLoopback(Ipv4 address) {
+    // Network byte order: the first octet is the lowest-addressed byte.
+    return MakeAddress(127, 0, 0, 0) == (address & MakeAddress(255, 0, 0, 0));
+}
+
+}  // namespace
+
+std::optional<std::string> ReadAgentSwitches(std::span<const std::string> words,
+                                             AgentSwitches& switches) {
+    SwitchReading reading = ReadSwitches(words, kAgentSwitchSpecs, "VorlekClient.exe");
+    if (!reading.fault) {
+        switches.hold = static_cast<InputHold>(reading.chosen[0]);
+        switches.orders = static_cast<OrderSource>(reading.chosen[1]);
+    }
+    return std::move(reading.fault);
+}
+
+bool IsListedConsole(Ipv4 sender, const HostList& servers, Ipv4 ownAddress) {
+    return sender != ownAddress && !IsLoopback(sender) && servers.Contains(sender);
+}
+
+}  // namespace vorlek

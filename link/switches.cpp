@@ -1,0 +1,72 @@
+#include "link/switches.h"
+
+#include <algorithm>
+
+namespace vorlek {
+
+namespace {
+
+std::string Lower(std::string_view text) {
+    std::string lower(text);
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    });
+    return lower;
+}
+
+// "Usage: VorlekClient.exe [/hold=device|hooks] [/orders=any|servers]"
+std::string Usage(std::span<const SwitchSpec> specs, std::string_view program) {
+    std::string usage = "Usage: ";
+    usage.append(program);
+    for (const SwitchSpec& spec : specs) {
+        usage.append(" [/").append(spec.name);
+        for (std::size_t i = 0; i < spec.values.size(); ++i) {
+            usage.append(i == 0 ? "=" : "|").append(spec.values[i]);
+        }
+        usage.append("]");
+    }
+    return usage;
+}
+
+}  // namespace
+
+SwitchReading ReadSwitches(std::span<const std::string> words, std::span<const SwitchSpec> specs,
+                           std::string_view program) {
+    SwitchReading reading;
+    reading.chosen.assign(specs.size(), 0);
+    std::vector<bool> given(specs.size(), false);
+    const auto refuse = [&](std::string_view what, const std::string& word) {
+        reading.fault = std::string(what);
+        reading.fault->append(" \"").append(word).append("\".\n").append(Usage(specs, program));
+    };
+    for (const std::string& word : words) {
+        const std::string lower = Lower(word);
+        const auto equals = lower.find('=');
+        const std::string_view name =
+            std::string_view(lower).substr(0, equals).substr(lower.starts_with('/') ? 1 : 0);
+        const auto spec = std::find_if(specs.begin(), specs.end(),
+                                       [&](const SwitchSpec& s) { return s.name == name; });
+        if (!lower.starts_with('/') || spec == specs.end()) {
+            refuse("Unknown switch", word);
+            return reading;
+        }
+        const auto index = static_cast<std::size_t>(spec - specs.begin());
+        const std::string_view value = equals == std::string::npos
+                                           ? std::string_view()
+                                           : std::string_view(lower).substr(equals + 1);
+        const auto found = std::find(spec->values.begin(), spec->values.end(), value);
+        if (equals == std::string::npos || found == spec->values.end()) {
+            refuse("Unknown value in", word);
+            return reading;
+        }
+        if (given[index]) {
+            refuse("Switch given twice:", word);
+            return reading;
+        }
+        given[index] = true;
+        reading.chosen[index] = static_cast<std::size_t>(found - spec->values.begin());
+    }
+    return reading;
+}
+
+}  // namespace vorlek

@@ -1,0 +1,25 @@
+#include "server/server_switches.h"
+
+#include "link/switches.h"
+
+namespace vorlek {
+
+namespace {
+
+// The values in the order of the enumeration, the default first.
+const SwitchSpec kServerSwitchSpecs[] = {
+    {"hellos", {"any", "listed"}},
+};
+
+}  // namespace
+
+std::optional<std::string> ReadServerSwitches(std::span<const std::string> words,
+                                              HelloSource& hellos) {
+    SwitchReading reading = ReadSwitches(words, kServerSwitchSpecs, "VorlekServer.exe");
+    if (!reading.fault) {
+        hellos = static_cast<HelloSource>(reading.chosen[0]);
+    }
+    return std::move(reading.fault);
+}
+
+}  // namespace vorlek

@@ -1,0 +1,22 @@
+// The console's command-line switch, read before its start-up. Without it a Hello from any
+// address registers a station.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+
+namespace vorlek {
+
+// /hellos=: whose Hello registers a station.
+enum class HelloSource {
+    Any,     // every sender's
+    Listed,  // only that of an address already in the console's address array
+};
+
+// Reads the words of the command line (without the program's name). Returns the text of the
+// stop box when a word is not a known switch with a known value, or repeats one.
+std::optional<std::string> ReadServerSwitches(std::span<const std::string> words,
+                                              HelloSource& hellos);
+
+}  // namespace vorlek
