@@ -97,19 +97,31 @@ def run_setup(host, exe, *args, environment=None, wait_for=None, typed=False):
     without quotes (/D=)."""
     if Path(exe).is_absolute():
         exe = host.install(exe)
+    command = ["cmd", "/c", " ".join([exe, "/S", *args])] if typed else [exe, "/S", *args]
+    run = run_traced(host, command, environment)
+    if wait_for is not None:
+        assert roomlib.wait_until(wait_for, SETUP_TIMEOUT), "the uninstaller did not finish"
+        assert roomlib.wait_until(lambda: not host_processes(host, "Un_A.exe"), SETUP_TIMEOUT)
+    return run
+
+
+def run_msiexec(host, action, package, *properties):
+    """Runs msiexec ACTION (/i, /x) on a package (a Linux path) without any user interface, the
+    way a push installs it, with the process trace on."""
+    return run_traced(host, ["msiexec", action, host.install(package), "/qn", *properties])
+
+
+def run_traced(host, command, environment=None):
+    """Runs a Windows command line in the host with the process trace on; its SetupRun."""
     trace_path = host.room.directory / f"{host.name}-setup-{next(_runs)}.err"
     env = host.environment({"WINEDEBUG": "+process", **(environment or {})})
     with open(trace_path, "wb") as trace:
         # Files, not pipes: an agent started by the installer keeps what it inherits open.
-        command = ["cmd", "/c", " ".join([exe, "/S", *args])] if typed else [exe, "/S", *args]
         process = subprocess.Popen(host.command(["wine", *command]), env=env,
                                    cwd=host.workdir, stdin=subprocess.DEVNULL,
                                    stdout=subprocess.DEVNULL, stderr=trace,
                                    start_new_session=True)
         exit_code = process.wait(SETUP_TIMEOUT)
-    if wait_for is not None:
-        assert roomlib.wait_until(wait_for, SETUP_TIMEOUT), "the uninstaller did not finish"
-        assert roomlib.wait_until(lambda: not host_processes(host, "Un_A.exe"), SETUP_TIMEOUT)
     return SetupRun(exit_code, trace_path.read_text(encoding="utf-8", errors="replace"))
 
 
