@@ -157,13 +157,12 @@ def wait_for_ticks(process, count, timeout):
 
 def response_times(host):
     """Seconds the console's thread takes to answer a probe's read of the main dialog's edit, as
-    it would a button press: the wall time of each read less the median wall time of the same
-    read of a window that does not exist, which costs the probe's start and nothing of the
-    console."""
+    it would a button press: the wall time of each read less the median wall time of a probe
+    given no command, which costs the probe's start and nothing of the console."""
     reads, misses = [], []
     for _ in range(RESPONSE_SAMPLES):
         started = time.monotonic()
-        host.probe("get-text", "No such window", DEATH_TIMER_EDIT)
+        host.probe("usage")
         misses.append(time.monotonic() - started)
         started = time.monotonic()
         read = host.probe("get-text", MAIN_TITLE, DEATH_TIMER_EDIT)
