@@ -98,11 +98,7 @@ def run_setup(host, exe, *args, environment=None, wait_for=None, typed=False):
     if Path(exe).is_absolute():
         exe = host.install(exe)
     command = ["cmd", "/c", " ".join([exe, "/S", *args])] if typed else [exe, "/S", *args]
-    run = run_traced(host, command, environment)
-    if wait_for is not None:
-        assert roomlib.wait_until(wait_for, SETUP_TIMEOUT), "the uninstaller did not finish"
-        assert roomlib.wait_until(lambda: not host_processes(host, "Un_A.exe"), SETUP_TIMEOUT)
-    return run
+    return run_traced(host, command, environment, wait_for)
 
 
 def run_msiexec(host, action, package, *properties):
@@ -111,8 +107,9 @@ def run_msiexec(host, action, package, *properties):
     return run_traced(host, ["msiexec", action, host.install(package), "/qn", *properties])
 
 
-def run_traced(host, command, environment=None):
-    """Runs a Windows command line in the host with the process trace on; its SetupRun."""
+def run_traced(host, command, environment=None, wait_for=None):
+    """Runs a Windows command line in the host with the process trace on, as run_setup
+    describes; its SetupRun."""
     trace_path = host.room.directory / f"{host.name}-setup-{next(_runs)}.err"
     env = host.environment({"WINEDEBUG": "+process", **(environment or {})})
     with open(trace_path, "wb") as trace:
@@ -122,6 +119,9 @@ def run_traced(host, command, environment=None):
                                    stdout=subprocess.DEVNULL, stderr=trace,
                                    start_new_session=True)
         exit_code = process.wait(SETUP_TIMEOUT)
+    if wait_for is not None:
+        assert roomlib.wait_until(wait_for, SETUP_TIMEOUT), "the uninstaller did not finish"
+        assert roomlib.wait_until(lambda: not host_processes(host, "Un_A.exe"), SETUP_TIMEOUT)
     return SetupRun(exit_code, trace_path.read_text(encoding="utf-8", errors="replace"))
 
 
