@@ -27,15 +27,15 @@ Var Orders          ; its /orders= value: "any", "servers", or "" while not chos
 Var OrdersBox
 Var DeviceThere     ; 1 when the input-lock device opens
 
-; Setup never ends or starts an agent: it often runs as another user, or silently in session 0,
-; where an agent would hold port 10001 out of sight and keep the next logon's agent from binding
-; it. A running agent keeps the station protected until the logon that starts the new one.
 ; The switches the installation chose are kept with its uninstall entry, for the next upgrade.
 !define HOLD_VALUE "Hold"
 !define ORDERS_VALUE "Orders"
-
+; Under /orders=servers without a console in "servers" the agent stops at every start.
 !define NOBODY_TO_OBEY "/orders=servers needs the address of a console: with none, the agent would obey nobody and stop at every start."
 
+; Setup never ends or starts an agent: it often runs as another user, or silently in session 0,
+; where an agent would hold port 10001 out of sight and keep the next logon's agent from binding
+; it. A running agent keeps the station protected until the logon that starts the new one.
 !define NEXT_LOGON "Setup starts no agent: the new ${PROGRAM} starts at the next logon. An agent that runs now goes on protecting this workstation until then."
 
 !insertmacro MUI_PAGE_DIRECTORY
