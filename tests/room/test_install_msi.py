@@ -23,6 +23,7 @@ MENU_SHORTCUT = USER_MENU + "/Vorlek Server.lnk"
 MSI_NETSH = "C:\\windows\\system32\\netsh.exe "
 MSI_ICACLS = USERS_MAY_CHANGE.replace('"C:\\windows\\system32\\icacls.exe"',
                                       "C:\\windows\\system32\\icacls.exe")
+# msiexec's exit code of a refused installation; only its low byte reaches Linux.
 INSTALL_FAILURE = 1603
 
 
