@@ -1,7 +1,9 @@
 ; VorlekClient-setup.exe: installs the workstation agent.
 ;
-; Silent use: VorlekClient-setup.exe /S /SERVERS=address[,address...] [/D=folder]
-; (/D= last, without quotes). Without /SERVERS= an existing "servers" stays as it is.
+; Silent use: VorlekClient-setup.exe /S /SERVERS=address[,address...] [/HOLD=device|hooks]
+; [/ORDERS=any|servers] [/D=folder] (/D= last, without quotes). Without /SERVERS= an existing
+; "servers" stays as it is; without /HOLD= and /ORDERS= an upgrade keeps the switches of the
+; installation before it, and a first installation chooses them (see ChooseSwitches).
 
 !define PRODUCT "Vorlek Client"
 !define PROGRAM "VorlekClient.exe"
@@ -20,6 +22,16 @@ Var ServersGiven    ; 1 when "servers" is to be written from $Servers
 Var ServersInFile   ; the entries of an existing "servers", as the page showed them
 Var ServersLines    ; the content of "servers" to write
 Var ServersField
+Var Hold            ; the agent's /hold= value: "device", "hooks", or "" while not chosen
+Var Orders          ; its /orders= value: "any", "servers", or "" while not chosen
+Var OrdersBox
+Var DeviceThere     ; 1 when the input-lock device opens
+
+; The switches the installation chose are kept with its uninstall entry, for the next upgrade.
+!define HOLD_VALUE "Hold"
+!define ORDERS_VALUE "Orders"
+; Under /orders=servers without a console in "servers" the agent stops at every start.
+!define NOBODY_TO_OBEY "/orders=servers needs the address of a console: with none, the agent would obey nobody and stop at every start."
 
 ; Setup never ends or starts an agent: it often runs as another user, or silently in session 0,
 ; where an agent would hold port 10001 out of sight and keep the next logon's agent from binding
@@ -190,12 +202,26 @@ Function .onInit
             MessageBox MB_OK|MB_ICONEXCLAMATION "/SERVERS=: $0"
         ${EndIf}
     ${EndIf}
+    !insertmacro ReadSwitchOption "/HOLD=" $Hold "device" "hooks"
+    !insertmacro ReadSwitchOption "/ORDERS=" $Orders "any" "servers"
+    ; Without the options an upgrade keeps the earlier installation's choice.
+    ${If} $Hold == ""
+        ReadRegStr $Hold HKLM "${UNINSTALL_KEY}" "${HOLD_VALUE}"
+    ${EndIf}
+    ${If} $Orders == ""
+        ReadRegStr $Orders HKLM "${UNINSTALL_KEY}" "${ORDERS_VALUE}"
+    ${EndIf}
 FunctionEnd
 
 Function ServersPage
     ${If} $ServersGiven != 1
         Call ReadServersFile
         StrCpy $Servers $ServersInFile
+    ${EndIf}
+    ; Obeying only the listed consoles is on by default when consoles are listed.
+    ${If} $Orders == ""
+    ${AndIf} $Servers != ""
+        StrCpy $Orders "servers"
     ${EndIf}
     !insertmacro MUI_HEADER_TEXT "Vorlek Server address" \
         "The computer whose Vorlek Server this workstation answers to."
@@ -206,7 +232,12 @@ Function ServersPage
     ${NSD_CreateText} 0 40u 100% 12u $Servers
     Pop $ServersField
     ${NSD_SetFocus} $ServersField
-    ${NSD_CreateLabel} 0 62u 100% 44u "Vorlek Client starts only where the input-lock driver is installed: without it the agent shows $\"Failed to open vorlek device$\" and ends. Install the driver as the operator's guide says. The agent starts at every logon, from the Startup folder of all users."
+    ${NSD_CreateCheckbox} 0 58u 100% 12u "Obey only these consoles (/orders=servers)"
+    Pop $OrdersBox
+    ${If} $Orders == "servers"
+        ${NSD_Check} $OrdersBox
+    ${EndIf}
+    ${NSD_CreateLabel} 0 76u 100% 44u "Where the input-lock driver is installed, it holds keyboard and mouse of a locked workstation (/hold=device); where it is not, the agent holds them itself (/hold=hooks). The agent starts at every logon, from the Startup folder of all users."
     Pop $0
     nsDialogs::Show
 FunctionEnd
@@ -223,6 +254,16 @@ Function ServersPageLeave
     ${If} $Servers != $ServersInFile
         StrCpy $ServersGiven 1
     ${EndIf}
+    ${NSD_GetState} $OrdersBox $0
+    ${If} $0 != ${BST_CHECKED}
+        StrCpy $Orders "any"
+    ${ElseIf} $Servers == ""
+        MessageBox MB_OK|MB_ICONEXCLAMATION "${NOBODY_TO_OBEY}"
+        ${NSD_SetFocus} $ServersField
+        Abort
+    ${Else}
+        StrCpy $Orders "servers"
+    ${EndIf}
 FunctionEnd
 
 ; $0 is 1 when the input-lock device opens.
@@ -236,8 +277,47 @@ Function DeviceOpens
     ${EndIf}
 FunctionEnd
 
+; Chooses the switches that were neither given nor kept from the earlier installation: the
+; input-lock device holds the input where it opens, the agent's hooks where it does not; the
+; agent obeys only its consoles once "servers" will name one. $0 is 0 when the switches leave
+; the agent nobody to obey.
+Function ChooseSwitches
+    ${If} $ServersGiven == 1
+        StrCpy $5 $ServersLines
+    ${Else}
+        Call ReadServersFile
+        StrCpy $5 $ServersInFile
+    ${EndIf}
+    Call DeviceOpens
+    StrCpy $DeviceThere $0
+    ${If} $Hold == ""
+        ${If} $DeviceThere == 1
+            StrCpy $Hold "device"
+        ${Else}
+            StrCpy $Hold "hooks"
+        ${EndIf}
+    ${EndIf}
+    ${If} $Orders == ""
+        ${If} $5 == ""
+            StrCpy $Orders "any"
+        ${Else}
+            StrCpy $Orders "servers"
+        ${EndIf}
+    ${EndIf}
+    StrCpy $0 1
+    ${If} $Orders == "servers"
+    ${AndIf} $5 == ""
+        StrCpy $0 0
+    ${EndIf}
+FunctionEnd
+
 Section "Vorlek Client"
     SetShellVarContext all
+
+    Call ChooseSwitches
+    ${If} $0 != 1
+        !insertmacro GiveUp "${NOBODY_TO_OBEY} Nothing was changed."
+    ${EndIf}
 
     ClearErrors
     CreateDirectory "$INSTDIR"
@@ -271,14 +351,16 @@ Section "Vorlek Client"
     ; A shortcut in the common Startup folder starts the agent at every user's logon with the
     ; installation folder ($OUTDIR) as its working directory; a Run key would start it in the
     ; system folder, where it finds no "servers".
-    CreateShortCut "${STARTUP_SHORTCUT}" "$INSTDIR\${PROGRAM}" "" "$INSTDIR\${PROGRAM}" 0 \
-        SW_SHOWNORMAL "" "Vorlek workstation agent"
+    CreateShortCut "${STARTUP_SHORTCUT}" "$INSTDIR\${PROGRAM}" "/hold=$Hold /orders=$Orders" \
+        "$INSTDIR\${PROGRAM}" 0 SW_SHOWNORMAL "" "Vorlek workstation agent"
 
     !insertmacro WriteUninstallEntry
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "${HOLD_VALUE}" $Hold
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "${ORDERS_VALUE}" $Orders
     Call AddFirewallRule
 
-    Call DeviceOpens
-    ${If} $0 != 1
+    ${If} $Hold == "device"
+    ${AndIf} $DeviceThere != 1
         !insertmacro Report "The input-lock driver is not installed on this computer: ${PROGRAM} shows $\"Failed to open vorlek device$\" and ends at every start until it is. Install the driver as the operator's guide says."
     ${EndIf}
 

@@ -98,6 +98,24 @@ VIFileVersion "${VERSION}.0"
     Abort
 !macroend
 
+; Reads the option OPTION (as "/HOLD=") of the command line in $R0 into VAR when it is given:
+; one of the values FIRST and SECOND, in the letters of the value. Any other value ends the run.
+!macro ReadSwitchOption OPTION VAR FIRST SECOND
+    ClearErrors
+    ${GetOptions} $R0 "${OPTION}" ${VAR}
+    ${If} ${Errors}
+        StrCpy ${VAR} ""
+    ${ElseIf} ${VAR} == "${FIRST}"
+        StrCpy ${VAR} "${FIRST}"
+    ${ElseIf} ${VAR} == "${SECOND}"
+        StrCpy ${VAR} "${SECOND}"
+    ${Else}
+        !insertmacro Report `${OPTION}: "${VAR}" is neither ${FIRST} nor ${SECOND}. Nothing was changed.`
+        SetErrorLevel ${EXIT_UNCHANGED}
+        Quit
+    ${EndIf}
+!macroend
+
 ; Runs netsh with ARGUMENTS (taken from the stack); $0 is its exit code ("error" when it did not
 ; start), $1 its output.
 !macro VORLEK_NETSH_FUNCTION un

@@ -1,6 +1,8 @@
 ; VorlekServer-setup.exe: installs the operator console.
 ;
-; Silent use: VorlekServer-setup.exe /S [/D=folder]   (/D= last, without quotes)
+; Silent use: VorlekServer-setup.exe /S [/HELLOS=any|listed] [/D=folder]   (/D= last, without
+; quotes). Without /HELLOS= an upgrade keeps the switch of the installation before it; a first
+; installation lets any station say hello.
 
 !define PRODUCT "Vorlek Server"
 !define PROGRAM "VorlekServer.exe"
@@ -13,14 +15,60 @@
 !define DATA_DIR "$APPDATA\${PRODUCT}"
 !define USERS_MAY_CHANGE `"$SYSDIR\icacls.exe" "${DATA_DIR}" /grant *S-1-5-32-545:(OI)(CI)M`
 
+; The switch the installation chose is kept with its uninstall entry, for the next upgrade.
+!define HELLOS_VALUE "Hellos"
+
 !include "${SOURCE_DIR}/common.nsh"
+!include nsDialogs.nsh
+
+Var Hellos          ; the console's /hellos= value: "any" or "listed"
+Var HellosBox
 
 !insertmacro MUI_PAGE_DIRECTORY
+; The blank caption keeps the window's title the same on every page, as the standard pages do.
+PageEx custom
+    PageCallbacks HellosPage HellosPageLeave
+    Caption " "
+PageExEnd
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "English"
 !insertmacro VORLEK_VERSION_KEYS
+
+Function .onInit
+    ${GetParameters} $R0
+    !insertmacro ReadSwitchOption "/HELLOS=" $Hellos "any" "listed"
+    ${If} $Hellos == ""
+        ReadRegStr $Hellos HKLM "${UNINSTALL_KEY}" "${HELLOS_VALUE}"
+    ${EndIf}
+    ${If} $Hellos == ""
+        StrCpy $Hellos "any"
+    ${EndIf}
+FunctionEnd
+
+Function HellosPage
+    !insertmacro MUI_HEADER_TEXT "Stations" "Which stations the console adds when they say hello."
+    nsDialogs::Create 1018
+    Pop $0
+    ${NSD_CreateCheckbox} 0 0 100% 12u "Add only the stations in the station list (/hellos=listed)"
+    Pop $HellosBox
+    ${If} $Hellos == "listed"
+        ${NSD_Check} $HellosBox
+    ${EndIf}
+    ${NSD_CreateLabel} 0 18u 100% 36u "Without it, every computer that says hello to the console appears as a station. With it, a station joins only when it is in the station list (Options, Edit Client List), or answers the search at start-up while the list is empty."
+    Pop $0
+    nsDialogs::Show
+FunctionEnd
+
+Function HellosPageLeave
+    ${NSD_GetState} $HellosBox $0
+    ${If} $0 == ${BST_CHECKED}
+        StrCpy $Hellos "listed"
+    ${Else}
+        StrCpy $Hellos "any"
+    ${EndIf}
+FunctionEnd
 
 ; The data folder, writable for the local Users group, holding the station list: the operator's
 ; list is never overwritten, the list of an earlier installation (in the program folder) moves
@@ -74,10 +122,11 @@ Section "Vorlek Server"
 
     ; The shortcut's working directory is $OUTDIR, the data folder.
     SetOutPath "${DATA_DIR}"
-    CreateShortCut "${SHORTCUT}" "$INSTDIR\${PROGRAM}" "" "$INSTDIR\${PROGRAM}" 0 \
+    CreateShortCut "${SHORTCUT}" "$INSTDIR\${PROGRAM}" "/hellos=$Hellos" "$INSTDIR\${PROGRAM}" 0 \
         SW_SHOWNORMAL "" "Vorlek operator console"
 
     !insertmacro WriteUninstallEntry
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "${HELLOS_VALUE}" $Hellos
     Call AddFirewallRule
     DetailPrint "${PRODUCT} ${VERSION} installed in $INSTDIR."
     ${If} ${Silent}

@@ -14,6 +14,8 @@ packages=(
     googletest
     # Windows programs, 32-bit and 64-bit
     g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 nsis
+    # the MSI packages: wixl builds them, msibuild marks the components that keep the operator's files
+    wixl msitools
     # the test room: Wine in network namespaces on a virtual display
     wine wine64 xvfb xdotool imagemagick iproute2 util-linux procps python3 python3-pytest file
 )

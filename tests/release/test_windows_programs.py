@@ -44,3 +44,19 @@ def test_release_file_imports_only_system_dlls(build, name):
     imported = {name.lower() for name in re.findall(r"DLL Name: (\S+)", headers)}
     assert "kernel32.dll" in imported
     assert imported <= SYSTEM_DLLS, imported - SYSTEM_DLLS
+
+
+# The platform in the summary of each build's MSI packages.
+PACKAGE_PLATFORMS = {"windows": "Intel;1033", "windows-x64": "x64;1033"}
+
+
+@pytest.mark.parametrize("build", BUILDS)
+@pytest.mark.parametrize("name", ["VorlekServer.msi", "VorlekClient.msi"])
+def test_package_is_of_its_build_and_carries_the_programs_version(build, name):
+    path = release_file(build, name)
+    summary = subprocess.run(["msiinfo", "suminfo", path], capture_output=True, text=True,
+                             check=True).stdout
+    assert f"Template: {PACKAGE_PLATFORMS[build]}\n" in summary
+    properties = subprocess.run(["msiinfo", "export", path, "Property"], capture_output=True,
+                                text=True, check=True).stdout
+    assert "ProductVersion\t1.0.0\n" in properties

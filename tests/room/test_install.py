@@ -51,6 +51,8 @@ AGENT_INSTALLED = (
     "Setup starts no agent: the new VorlekClient.exe starts at the next logon. An agent that runs "
     "now goes on protecting this workstation until then.\r\n"
     "Vorlek Client 1.0.0 installed in C:\\Program Files\\Vorlek Client.\r\n")
+NOBODY_TO_OBEY = ("/orders=servers needs the address of a console: with none, the agent would "
+                  "obey nobody and stop at every start.")
 NO_DRIVER_NOTE = (
     'The input-lock driver is not installed on this computer: VorlekClient.exe shows "Failed '
     'to open vorlek device" and ends at every start until it is. Install the driver as the '
@@ -95,11 +97,23 @@ def run_setup(host, exe, *args, environment=None, wait_for=None, typed=False):
     without quotes (/D=)."""
     if Path(exe).is_absolute():
         exe = host.install(exe)
+    command = ["cmd", "/c", " ".join([exe, "/S", *args])] if typed else [exe, "/S", *args]
+    return run_traced(host, command, environment, wait_for)
+
+
+def run_msiexec(host, action, package, *properties):
+    """Runs msiexec ACTION (/i, /x) on a package (a Linux path) without any user interface, the
+    way a push installs it, with the process trace on."""
+    return run_traced(host, ["msiexec", action, host.install(package), "/qn", *properties])
+
+
+def run_traced(host, command, environment=None, wait_for=None):
+    """Runs a Windows command line in the host with the process trace on, as run_setup
+    describes; its SetupRun."""
     trace_path = host.room.directory / f"{host.name}-setup-{next(_runs)}.err"
     env = host.environment({"WINEDEBUG": "+process", **(environment or {})})
     with open(trace_path, "wb") as trace:
         # Files, not pipes: an agent started by the installer keeps what it inherits open.
-        command = ["cmd", "/c", " ".join([exe, "/S", *args])] if typed else [exe, "/S", *args]
         process = subprocess.Popen(host.command(["wine", *command]), env=env,
                                    cwd=host.workdir, stdin=subprocess.DEVNULL,
                                    stdout=subprocess.DEVNULL, stderr=trace,
@@ -155,6 +169,29 @@ def failing_netsh(host):
     return {"WINEDLLOVERRIDES": roomlib.WINE_ENVIRONMENT["WINEDLLOVERRIDES"] + ";netsh.exe=n"}
 
 
+def shortcut_arguments(host, shortcut):
+    """The arguments that a shortcut (a .lnk file of drive C:) passes to its program."""
+    data = (host.prefix / "drive_c" / shortcut).read_bytes()
+    flags = int.from_bytes(data[20:24], "little")
+    at = 76  # after the header
+    if flags & 0x1:  # a list of the target's item ids, after its size
+        at += 2 + int.from_bytes(data[at:at + 2], "little")
+    if flags & 0x2:  # the target's location, its size included
+        at += int.from_bytes(data[at:at + 4], "little")
+    width = 2 if flags & 0x80 else 1
+    # Counted strings follow, each when its flag is set: name, relative path, working
+    # folder, arguments.
+    for flag in (0x4, 0x8, 0x10, 0x20):
+        if flags & flag:
+            end = at + 2 + width * int.from_bytes(data[at:at + 2], "little")
+            text = data[at + 2:end]
+            at = end
+            if flag == 0x20:
+                # Wine counts the terminating null as well.
+                return text.decode("utf-16-le" if width == 2 else "latin-1").rstrip("\0")
+    return ""
+
+
 def setup_log(folder):
     path = folder / "setup.log"
     return path.read_bytes().decode("latin-1") if path.exists() else ""
@@ -194,7 +231,7 @@ def test_console_installer_installs_keeps_the_station_list_and_uninstalls(room_f
                  "InstallLocation    REG_SZ    C:\\Program Files\\Vorlek Server"):
         assert line in entry
 
-    assert (host.prefix / "drive_c" / MENU_SHORTCUT).exists()
+    assert shortcut_arguments(host, MENU_SHORTCUT) == "/hellos=any"
 
     # An upgrade while the console runs changes nothing and says why.
     marked = (release / "VorlekServer.exe").read_bytes() + b"previous installation"
@@ -219,11 +256,12 @@ def test_console_installer_installs_keeps_the_station_list_and_uninstalls(room_f
     roomlib.kill_pids([pid])
 
     # With the console ended, an upgrade puts the program back and keeps the operator's list.
-    upgrade = run_setup(host, installer)
+    upgrade = run_setup(host, installer, "/hellos=Listed")
     assert upgrade.exit_code == 0, upgrade.trace[-3000:]
     assert (folder / "VorlekServer.exe").read_bytes() == (release / "VorlekServer.exe").read_bytes()
     assert (data / "clients").read_bytes() == OPERATORS_LIST
     assert upgrade.started(NETSH) == CONSOLE_RULE_COMMANDS
+    assert shortcut_arguments(host, MENU_SHORTCUT) == "/hellos=listed"
 
     # The list of an installation that kept it in the program folder moves to the data folder.
     (data / "clients").unlink()
@@ -231,6 +269,8 @@ def test_console_installer_installs_keeps_the_station_list_and_uninstalls(room_f
     assert run_setup(host, installer).exit_code == 0
     assert (data / "clients").read_bytes() == OPERATORS_LIST + b"\r\n198.51.100.33"
     assert not (folder / "clients").exists()
+    # An upgrade without the switch keeps the one chosen before.
+    assert shortcut_arguments(host, MENU_SHORTCUT) == "/hellos=listed"
 
     uninstall = run_setup(host, "C:\\Program Files\\Vorlek Server\\Uninstall.exe",
                           wait_for=lambda: not (folder / "Uninstall.exe").exists())
@@ -324,6 +364,8 @@ def test_agent_installer_installs_starts_at_logon_upgrades_and_uninstalls(room_f
     assert fresh.started(NETSH) == AGENT_RULE_COMMANDS
     assert fresh.started(INSTALLED_AGENT) == [] and host_processes(station, "VorlekClient") == {}
     assert "DisplayName    REG_SZ    Vorlek Client" in registry_key(station, "VorlekClient")
+    # The driver is there, and consoles are named: the agent obeys only them.
+    assert shortcut_arguments(station, STARTUP_SHORTCUT) == "/hold=device /orders=servers"
 
     # The Startup shortcut starts the agent in its own folder: it reads "servers" there and
     # says hello straight to the console of the switch. It runs an earlier version.
@@ -356,12 +398,15 @@ def test_agent_installer_installs_starts_at_logon_upgrades_and_uninstalls(room_f
     assert console_port.recv(START_TIMEOUT) == (AVAILABLE_REPORT, (station.address, 10001))
     assert (folder / "BLOCKED.BMP").read_bytes() == custom_picture
     assert (folder / "servers").read_bytes() == f"# the desk\r\n{console.address}  # front".encode()
+    assert shortcut_arguments(station, STARTUP_SHORTCUT) == "/hold=device /orders=servers"
 
     # The switch, blanks and quotes and all, replaces the list. The file of the ended agent goes;
     # that of the running one is put aside in its place.
-    switched = run_setup(station, installer, "/SERVERS=198.51.100.40, frontdesk")
+    switched = run_setup(station, installer, "/SERVERS=198.51.100.40, frontdesk", "/HOLD=hooks",
+                         "/orders=ANY")
     assert switched.exit_code == 0
     assert (folder / "servers").read_bytes() == b"198.51.100.40\r\nfrontdesk\r\n"
+    assert shortcut_arguments(station, STARTUP_SHORTCUT) == "/hold=hooks /orders=any"
     assert (folder / "VorlekClient.exe.old1").read_bytes() == (
         release / "VorlekClient.exe").read_bytes()
 
@@ -381,28 +426,44 @@ def test_agent_installer_notes_a_missing_driver_and_rejects_unusable_addresses(r
     installer = release / "VorlekClient-setup.exe"
 
     # A name with a digit would be read as an address and dropped by the agent.
-    for servers, reason in [
-            ("frontdesk2", '"frontdesk2" is neither a dotted address nor a computer name '
-                           'without digits.'),
-            ("198.51.100.12,,198.51.100.13", 'An address is missing in '
-                                             '"198.51.100.12,,198.51.100.13".'),
-            ("198.51.100.12,", 'An address is missing in "198.51.100.12,".'),
-            ("198.51.100.12 198.51.100.13", '"198.51.100.12 1..." holds a blank: separate '
-                                            'addresses with commas.')]:
-        rejected = run_setup(station, installer, f"/SERVERS={servers}")
+    for option, reason in [
+            ("/SERVERS=frontdesk2", '"frontdesk2" is neither a dotted address nor a computer '
+                                    'name without digits.'),
+            ("/SERVERS=198.51.100.12,,198.51.100.13", 'An address is missing in '
+                                                      '"198.51.100.12,,198.51.100.13".'),
+            ("/SERVERS=198.51.100.12,", 'An address is missing in "198.51.100.12,".'),
+            ("/SERVERS=198.51.100.12 198.51.100.13", '"198.51.100.12 1..." holds a blank: '
+                                                     'separate addresses with commas.')]:
+        rejected = run_setup(station, installer, option)
         assert rejected.exit_code == 2
         assert setup_log(folder).endswith(f"/SERVERS=: {reason} Nothing was changed.\r\n")
         assert sorted(p.name for p in folder.iterdir()) == ["setup.log"]
         (folder / "setup.log").unlink()
+    for option, line in [
+            ("/HOLD=hook", '/HOLD=: "hook" is neither device nor hooks. Nothing was changed.'),
+            ("/ORDERS=servers", NOBODY_TO_OBEY + " Nothing was changed.")]:
+        rejected = run_setup(station, installer, option)
+        assert rejected.exit_code == 2
+        assert setup_log(folder) == line + "\r\n"
+        assert sorted(p.name for p in folder.iterdir()) == ["setup.log"]
+        (folder / "setup.log").unlink()
 
-    # Without a driver and without /SERVERS= the agent is installed, and the log says what
-    # it will do.
+    # Without a driver and without /SERVERS= the agent is installed to hold the input itself
+    # and to obey everyone, and the log says where it will look for its consoles.
     plain = run_setup(station, installer)
     assert plain.exit_code == 0
     assert not (folder / "servers").exists()
     assert setup_log(folder) == (
         "No console address was given (/SERVERS=): the agent will look for its consoles by "
-        "broadcast.\r\n" + NO_DRIVER_NOTE + AGENT_INSTALLED)
+        "broadcast.\r\n" + AGENT_INSTALLED)
+    assert shortcut_arguments(station, STARTUP_SHORTCUT) == "/hold=hooks /orders=any"
+
+    # The device, when asked for, is what the driver note is about; an upgrade keeps it.
+    for options in (["/HOLD=device"], []):
+        (folder / "setup.log").unlink()
+        assert run_setup(station, installer, *options).exit_code == 0
+        assert NO_DRIVER_NOTE in setup_log(folder)
+        assert shortcut_arguments(station, STARTUP_SHORTCUT) == "/hold=device /orders=any"
 
 
 def test_a_failing_firewall_command_is_reported_and_the_programs_stay_installed(room_factory,
@@ -464,7 +525,7 @@ NEXT = "1"
 def type_text(room, text):
     """Replaces the text of the focused field, keystroke by keystroke."""
     env = {**os.environ, "DISPLAY": room.display_name}
-    subprocess.run(["xdotool", "key", "ctrl+a"], env=env, check=True, timeout=10)
+    subprocess.run(["xdotool", "key", "ctrl+a", "BackSpace"], env=env, check=True, timeout=10)
     subprocess.run(["xdotool", "type", "--delay", "20", text], env=env, check=True, timeout=30)
 
 
@@ -480,20 +541,22 @@ def test_agent_installer_page_keeps_an_unchanged_list_and_writes_a_typed_one(roo
 
     def install(*typed):
         """Runs the installer with pages; on the address page types each text in turn and
-        presses Install, closing the box a rejected text brings. Returns the boxes' texts."""
+        presses Install, closing the box that each text but the last brings by its rejection.
+        Returns the boxes' texts."""
         setup = station.start(release / "VorlekClient-setup.exe")
         boxes = []
         assert station.probe("click", SETUP_WINDOW, NEXT).returncode == 0
         assert roomlib.wait_until(
             lambda: station.probe("get-text", SETUP_WINDOW, PAGE_HEADER).stdout
             == "Vorlek Server address\n", START_TIMEOUT)
-        for text in typed or [None]:
+        texts = list(typed) or [None]
+        for index, text in enumerate(texts):
             if text is not None:
                 type_text(room, text)
             assert station.probe("click", SETUP_WINDOW, NEXT).returncode == 0
-            # The box of a rejected text, or, once installed, the note on the missing driver.
-            closed = station.probe("close-box", SETUP_BOX, "15000")
-            boxes.append(roomlib.parse_boxes(closed.stdout.replace("closed ", "", 1))[0][1])
+            if index < len(texts) - 1:
+                closed = station.probe("close-box", SETUP_BOX, "15000")
+                boxes.append(roomlib.parse_boxes(closed.stdout.replace("closed ", "", 1))[0][1])
         # Close is enabled once the installation has finished; the last page says that no
         # agent was started.
         assert roomlib.wait_until(
@@ -505,13 +568,15 @@ def test_agent_installer_page_keeps_an_unchanged_list_and_writes_a_typed_one(roo
         assert setup.wait(START_TIMEOUT) == 0
         return boxes
 
-    # Shown as "198.51.100.5,198.51.100.6" and left as it is: the file stays as written.
-    assert install() == [NO_DRIVER_NOTE.rstrip()]
+    # Shown as "198.51.100.5,198.51.100.6" and left as it is: the file stays as written. With
+    # consoles listed, obeying only them is on; without the driver the agent holds the input.
+    assert install() == []
     assert (folder / "servers").read_bytes() == written_by_hand
+    assert shortcut_arguments(station, STARTUP_SHORTCUT) == "/hold=hooks /orders=servers"
 
-    assert install("frontdesk2", "198.51.100.7, 198.51.100.8") == [
+    assert install("frontdesk2", "", "198.51.100.7, 198.51.100.8") == [
         '"frontdesk2" is neither a dotted address nor a computer name without digits.',
-        NO_DRIVER_NOTE.rstrip()]
+        NOBODY_TO_OBEY]
     assert (folder / "servers").read_bytes() == b"198.51.100.7\r\n198.51.100.8\r\n"
     # Runs with pages show their notes and leave no log.
     assert not (folder / "setup.log").exists()
