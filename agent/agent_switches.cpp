@@ -7,7 +7,7 @@ namespace vorlek {
 namespace {
 
 // The values in the order of the enumerations, the default first.
-const SwitchSpec kAgentSwitchSpecs[] = {
+const SwitchForm kAgentSwitches[] = {
     {"hold", {"device", "hooks"}},
     {"orders", {"any", "servers"}},
 };
@@ -21,7 +21,7 @@ bool IsLoopback(Ipv4 address) {
 
 std::optional<std::string> ReadAgentSwitches(std::span<const std::string> words,
                                              AgentSwitches& switches) {
-    SwitchReading reading = ReadSwitches(words, kAgentSwitchSpecs, "VorlekClient.exe");
+    SwitchReading reading = ReadSwitches(words, kAgentSwitches, "VorlekClient.exe");
     if (!reading.fault) {
         switches.hold = static_cast<InputHold>(reading.chosen[0]);
         switches.orders = static_cast<OrderSource>(reading.chosen[1]);

@@ -15,13 +15,13 @@ std::string Lower(std::string_view text) {
 }
 
 // "Usage: VorlekClient.exe [/hold=device|hooks] [/orders=any|servers]"
-std::string Usage(std::span<const SwitchSpec> specs, std::string_view program) {
+std::string Usage(std::span<const SwitchForm> forms, std::string_view program) {
     std::string usage = "Usage: ";
     usage.append(program);
-    for (const SwitchSpec& spec : specs) {
-        usage.append(" [/").append(spec.name);
-        for (std::size_t i = 0; i < spec.values.size(); ++i) {
-            usage.append(i == 0 ? "=" : "|").append(spec.values[i]);
+    for (const SwitchForm& form : forms) {
+        usage.append(" [/").append(form.name);
+        for (std::size_t i = 0; i < form.values.size(); ++i) {
+            usage.append(i == 0 ? "=" : "|").append(form.values[i]);
         }
         usage.append("]");
     }
@@ -30,32 +30,32 @@ std::string Usage(std::span<const SwitchSpec> specs, std::string_view program) {
 
 }  // namespace
 
-SwitchReading ReadSwitches(std::span<const std::string> words, std::span<const SwitchSpec> specs,
+SwitchReading ReadSwitches(std::span<const std::string> words, std::span<const SwitchForm> forms,
                            std::string_view program) {
     SwitchReading reading;
-    reading.chosen.assign(specs.size(), 0);
-    std::vector<bool> given(specs.size(), false);
+    reading.chosen.assign(forms.size(), 0);
+    std::vector<bool> given(forms.size(), false);
     const auto refuse = [&](std::string_view what, const std::string& word) {
         reading.fault = std::string(what);
-        reading.fault->append(" \"").append(word).append("\".\n").append(Usage(specs, program));
+        reading.fault->append(" \"").append(word).append("\".\n").append(Usage(forms, program));
     };
     for (const std::string& word : words) {
         const std::string lower = Lower(word);
         const auto equals = lower.find('=');
         const std::string_view name =
             std::string_view(lower).substr(0, equals).substr(lower.starts_with('/') ? 1 : 0);
-        const auto spec = std::find_if(specs.begin(), specs.end(),
-                                       [&](const SwitchSpec& s) { return s.name == name; });
-        if (!lower.starts_with('/') || spec == specs.end()) {
+        const auto form = std::find_if(forms.begin(), forms.end(),
+                                       [&](const SwitchForm& s) { return s.name == name; });
+        if (!lower.starts_with('/') || form == forms.end()) {
             refuse("Unknown switch", word);
             return reading;
         }
-        const auto index = static_cast<std::size_t>(spec - specs.begin());
+        const auto index = static_cast<std::size_t>(form - forms.begin());
         const std::string_view value = equals == std::string::npos
                                            ? std::string_view()
                                            : std::string_view(lower).substr(equals + 1);
-        const auto found = std::find(spec->values.begin(), spec->values.end(), value);
-        if (equals == std::string::npos || found == spec->values.end()) {
+        const auto found = std::find(form->values.begin(), form->values.end(), value);
+        if (equals == std::string::npos || found == form->values.end()) {
             refuse("Unknown value in", word);
             return reading;
         }
@@ -64,7 +64,7 @@ SwitchReading ReadSwitches(std::span<const std::string> words, std::span<const S
             return reading;
         }
         given[index] = true;
-        reading.chosen[index] = static_cast<std::size_t>(found - spec->values.begin());
+        reading.chosen[index] = static_cast<std::size_t>(found - form->values.begin());
     }
     return reading;
 }

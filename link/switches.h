@@ -12,13 +12,13 @@
 
 namespace vorlek {
 
-struct SwitchSpec {
+struct SwitchForm {
     std::string_view name;                 // lower case, without the slash
     std::vector<std::string_view> values;  // lower case; the first is the default
 };
 
 struct SwitchReading {
-    // The index of the chosen value of each switch, in the order of the specs.
+    // The index of the chosen value of each switch, in the order of the forms.
     std::vector<std::size_t> chosen;
     // Set when a word is refused: the text of the stop box, which names the word and gives the
     // program's usage in one line.
@@ -26,7 +26,7 @@ struct SwitchReading {
 };
 
 // words: the command line without the program's name. program: the file name in the usage.
-SwitchReading ReadSwitches(std::span<const std::string> words, std::span<const SwitchSpec> specs,
+SwitchReading ReadSwitches(std::span<const std::string> words, std::span<const SwitchForm> forms,
                            std::string_view program);
 
 }  // namespace vorlek

@@ -354,7 +354,7 @@ void Server::RenameRows() {
                         ? std::string_view{}
                         : std::string_view(*text).substr(state + addressPart.size()));
         if (renamed != *text) {
-            RewriteRow(address, renamed);
+            ReplaceRow(row, renamed);
         }
     }
 }

@@ -7,7 +7,7 @@ namespace vorlek {
 namespace {
 
 // The values in the order of the enumeration, the default first.
-const SwitchSpec kServerSwitchSpecs[] = {
+const SwitchForm kServerSwitches[] = {
     {"hellos", {"any", "listed"}},
 };
 
@@ -15,7 +15,7 @@ const SwitchSpec kServerSwitchSpecs[] = {
 
 std::optional<std::string> ReadServerSwitches(std::span<const std::string> words,
                                               HelloSource& hellos) {
-    SwitchReading reading = ReadSwitches(words, kServerSwitchSpecs, "VorlekServer.exe");
+    SwitchReading reading = ReadSwitches(words, kServerSwitches, "VorlekServer.exe");
     if (!reading.fault) {
         hellos = static_cast<HelloSource>(reading.chosen[0]);
     }
