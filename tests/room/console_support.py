@@ -128,10 +128,15 @@ class Console:
         for attempt in range(tries):
             try:
                 result = self.host.probe(*[str(a) for a in args], timeout=timeout)
-                break
             except subprocess.TimeoutExpired:
                 if attempt == tries - 1:
                     raise
+                continue
+            # The probe prints a line on every failure of its own: a failure without a word
+            # is Wine not starting it on the loaded machine, and nothing was done.
+            if result.returncode != 0 and not result.stdout and not result.stderr:
+                result = self.host.probe(*[str(a) for a in args], timeout=timeout)
+            break
         if check:
             assert result.returncode == 0, (args, result.returncode, result.stdout,
                                             result.stderr)

@@ -626,16 +626,24 @@ class Host:
     # Files of the working folder
 
     def install(self, path):
-        """Copies a file into the working folder unless it is there; returns its name."""
+        """Copies a file into the working folder unless the same one is there; returns its
+        name."""
         path = Path(path)
         target = self.workdir / path.name
         if path.is_absolute() and path.resolve() != target.resolve():
             if not path.exists():
                 raise RoomError(f"{path} does not exist (is the Windows build done?)")
+            source = path.stat()
+            try:
+                present = target.stat()
+                if (present.st_size, present.st_mtime_ns) == (source.st_size, source.st_mtime_ns):
+                    return path.name
+            except FileNotFoundError:
+                pass
             # A new file in place of the old one: a program still running from the old one (a
             # probe started earlier) keeps it, where rewriting it in place would break it.
             copy = target.with_name(target.name + ".new")
-            shutil.copyfile(path, copy)
+            shutil.copy2(path, copy)
             copy.replace(target)
         return path.name
 
