@@ -59,6 +59,100 @@ HostList ReadHostList(std::FILE* file, Ipv4 ownAddress, NameService& names) {
     return HostList(std::move(entries));
 }
 
+bool NamesAnyHost(std::FILE* file) {
+    char line[kHostListLineLimit + 1];
+    while (std::fgets(line, sizeof line, file) != nullptr) {
+        const std::string_view word = FirstWord(std::string_view(line, std::strlen(line)));
+        if (!word.empty() && word.front() != '#') {
+            return true;
+        }
+    }
+    return false;
+}
+
+namespace {
+
+constexpr bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+constexpr bool IsNameCharacter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-' || c == '_';
+}
+
+// text between double quotes, followed by what is said of it.
+std::string Quoted(std::string_view text, std::string_view said) {
+    std::string quoted;
+    quoted.append("\"").append(text).append("\"").append(said);
+    return quoted;
+}
+
+// Why an entry cannot stand in a host list, or nothing when it can.
+std::string ProblemOf(std::string_view entry) {
+    const bool numeric = entry.find_first_of("0123456789") != std::string_view::npos;
+    const bool named = std::any_of(entry.begin(), entry.end(), IsNameCharacter);
+    // A number that is no address, the 0 that would hide every later entry, or mere dots.
+    const bool unusable =
+        numeric ? named || InetAddr(entry) == kInetNone || InetAddr(entry) == 0 : !named;
+    if (unusable) {
+        return Quoted(entry, " is neither a dotted address nor a computer name without digits.");
+    }
+    return {};
+}
+
+}  // namespace
+
+HostListText HostListFromEntries(std::string_view entries) {
+    HostListText text;
+    std::size_t count = 0;
+    std::size_t begin = 0;
+    while (true) {
+        const std::size_t comma = std::min(entries.find(',', begin), entries.size());
+        std::string_view entry = entries.substr(begin, comma - begin);
+        while (!entry.empty() && entry.front() == ' ') {
+            entry.remove_prefix(1);
+        }
+        while (!entry.empty() && entry.back() == ' ') {
+            entry.remove_suffix(1);
+        }
+        const bool last = comma == entries.size();
+        if (entry.empty()) {
+            // Nothing at all is a list without entries; an empty place between commas is not.
+            if (!last || count > 0) {
+                text.problem = "An address is missing in " + Quoted(entries, ".");
+            }
+            break;
+        }
+        if (const std::size_t blank = entry.find(' '); blank != std::string_view::npos) {
+            const std::size_t next = entry.find_first_not_of(' ', blank);
+            std::string shown(entry.substr(0, blank));
+            shown.append(" ").append(1, entry[next]).append("...");
+            text.problem = Quoted(shown, " holds a blank: separate addresses with commas.");
+            break;
+        }
+        const auto usable = [](char c) { return IsDigit(c) || IsNameCharacter(c) || c == '.'; };
+        if (!std::all_of(entry.begin(), entry.end(), usable)) {
+            text.problem =
+                Quoted(entries, " holds a character that no address or computer name holds.");
+            break;
+        }
+        text.problem = ProblemOf(entry);
+        if (!text.problem.empty()) {
+            break;
+        }
+        text.lines.append(entry).append("\r\n");
+        ++count;
+        if (last) {
+            break;
+        }
+        begin = comma + 1;
+    }
+    if (!text.problem.empty()) {
+        text.lines.clear();
+    }
+    return text;
+}
+
 HostList ReadHostList(const char* fileName, Ipv4 ownAddress, NameService& names) {
     std::FILE* file = std::fopen(fileName, "rt");
     if (file == nullptr) {

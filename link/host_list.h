@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <span>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "link/address.h"
@@ -39,5 +41,18 @@ private:
 HostList ReadHostList(const char* fileName, Ipv4 ownAddress, NameService& names);
 // The same for a file already open for reading.
 HostList ReadHostList(std::FILE* file, Ipv4 ownAddress, NameService& names);
+
+// Whether a host-list file names anybody: a line whose first word is no comment.
+bool NamesAnyHost(std::FILE* file);
+
+// A host list that an installer writes from the addresses an administrator gave: entries
+// separated by commas, blanks around them allowed, each a dotted address or a computer name
+// without digits (a word with a digit is read as an address). lines holds one entry per line,
+// each ended by CR LF; problem is empty when every entry is usable, else it says why not.
+struct HostListText {
+    std::string lines;
+    std::string problem;
+};
+HostListText HostListFromEntries(std::string_view entries);
 
 }  // namespace vorlek

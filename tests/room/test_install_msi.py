@@ -27,6 +27,20 @@ MSI_ICACLS = USERS_MAY_CHANGE.replace('"C:\\windows\\system32\\icacls.exe"',
 INSTALL_FAILURE = 1603
 
 
+def failing(package, folder):
+    """A copy of package whose installation fails at its very end, after the earlier version is
+    removed: a deferred command that ends with 1."""
+    copy = folder / f"failing-{package.name}"
+    shutil.copyfile(package, copy)
+    for statement in (
+            "INSERT INTO CustomAction (Action, Type, Source, Target) "
+            "VALUES ('Fail', 1074, 'CMD', '/c exit 1')",
+            "INSERT INTO InstallExecuteSequence (Action, Condition, Sequence) "
+            "VALUES ('Fail', '', 6599)"):
+        subprocess.run(["msibuild", str(copy), "-q", statement], check=True)
+    return copy
+
+
 def msi_commands(commands):
     """The setup program's command lines as Windows Installer starts them."""
     return [c.replace(NETSH, MSI_NETSH) for c in commands]
@@ -101,20 +115,66 @@ def test_agent_package_installs_with_properties_upgrades_and_uninstalls(room_fac
     assert uninstall.started(MSI_NETSH) == msi_commands(AGENT_RULE_COMMANDS[:1])
 
     # Without the driver a new installation holds the input by hooks; properties override. A
-    # value the agent does not know, or orders from consoles without any named, install nothing.
+    # value the agent does not know, an entry it would drop, or orders from consoles while
+    # neither SERVERS nor "servers" names one, install nothing and say why in the log.
     station.wine("sc", "stop", DRIVER_SERVICE, check=True)
-    for properties, arguments in [
-            ([], "/hold=hooks /orders=any"),
-            (["HOLD=device", "SERVERS=198.51.100.9", "ORDERS=any"], "/hold=device /orders=any"),
-            (["HOLD=hook"], None), (["ORDERS=servers"], None)]:
-        run = run_msiexec(station, "/i", package, *properties)
+    log = station.prefix / "drive_c" / "refusal.log"
+    # (properties, "servers" before, the shortcut's arguments or None for a refusal, "servers"
+    # after or the refusal's words in the log)
+    for properties, before, arguments, after in [
+            ([], None, "/hold=hooks /orders=any", None),
+            (["HOLD=device", "SERVERS=198.51.100.9", "ORDERS=any"], b"# the desk\r\n",
+             "/hold=device /orders=any", b"198.51.100.9\r\n"),
+            # Wine's installer logs no launch condition's message.
+            (["HOLD=hook"], None, None, None),
+            (["SERVERS=desk, pc1"], None, None,
+             'SERVERS: "pc1" is neither a dotted address nor a computer name without digits. '
+             "Nothing was changed."),
+            (["SERVERS=desk & calc"], None, None, '"desk &..." holds a blank'),
+            (["ORDERS=servers"], b"# the desk\r\n", None, "ORDERS=servers needs the address"),
+            (["ORDERS=servers"], b"desk\r\n", "/hold=hooks /orders=servers", b"desk\r\n")]:
+        if before is not None:
+            (folder / "servers").write_bytes(before)
+        run = run_msiexec(station, "/i", package, *properties, "/l*", "C:\\refusal.log")
         if arguments is None:
-            assert run.exit_code == INSTALL_FAILURE & 0xFF
+            assert run.exit_code == INSTALL_FAILURE & 0xFF, properties
             assert not (folder / "VorlekClient.exe").exists()
+            assert after is None or after in log.read_text(errors="replace"), properties
             continue
-        assert run.exit_code == 0
+        assert run.exit_code == 0, properties
         assert shortcut_arguments(station, STARTUP_SHORTCUT) == arguments
+        if after is not None:
+            assert (folder / "servers").read_bytes() == after
         assert run_msiexec(station, "/x", package).exit_code == 0
+
+
+def test_failed_agent_upgrade_puts_the_running_program_back(room_factory, packages, tmp_path):
+    room = room_factory(["station", "console"])
+    station, console = room["station"], room["console"]
+    folder = station.prefix / "drive_c" / AGENT_FOLDER
+    package, earlier = packages["VorlekClient.msi"]
+    console_port = console.peer(receive_broadcasts=False)
+    assert run_msiexec(station, "/i", earlier, f"SERVERS={console.address}").exit_code == 0
+    # The program of the earlier version, told apart by what follows its image.
+    earlier_program = (folder / "VorlekClient.exe").read_bytes() + b"earlier version"
+    (folder / "VorlekClient.exe").unlink()
+    (folder / "VorlekClient.exe").write_bytes(earlier_program)
+    start_shortcut(station, STARTUP_SHORTCUT)
+    assert console_port.recv(START_TIMEOUT) == (HELLO, (station.address, 10001))
+    assert console_port.recv(START_TIMEOUT) == (AVAILABLE_REPORT, (station.address, 10001))
+
+    # It fails after the new program took the place of the one put aside, and after the earlier
+    # version was removed. (Windows Installer then installs the earlier version again; Wine's
+    # removes it in a process of its own and keeps it removed.)
+    failed = run_msiexec(station, "/i", failing(package, tmp_path), "SERVERS=198.51.100.77")
+    # Windows ends with 1603, Wine with 1627 (the function failed).
+    assert failed.exit_code != 0
+    assert sorted(p.name for p in folder.iterdir()) == [
+        "BLOCKED.BMP", "VorlekClient.exe", "servers"]
+    assert (folder / "VorlekClient.exe").read_bytes() == earlier_program
+    assert (folder / "servers").read_bytes() == f"{console.address}\r\n".encode()
+    console_port.send(station.address, b"\x04")
+    assert console_port.recv(START_TIMEOUT) == (AVAILABLE_REPORT, (station.address, 10001))
 
 
 def test_console_package_installs_upgrades_and_uninstalls(room_factory, packages):
@@ -129,6 +189,23 @@ def test_console_package_installs_upgrades_and_uninstalls(room_factory, packages
     assert first.started(MSI_NETSH) == msi_commands(CONSOLE_RULE_COMMANDS)
     assert first.started(MSI_ICACLS.split(" ")[0]) == [MSI_ICACLS]
     assert shortcut_arguments(host, MENU_SHORTCUT) == "/hellos=listed"
+
+    # Nothing is installed or removed while the console runs, and the log says why.
+    start_shortcut(host, MENU_SHORTCUT)
+    assert roomlib.wait_until(
+        lambda: host.probe("get-text", "Vorlek Server").returncode == 0, START_TIMEOUT)
+    (pid, _), = host_processes(host, "VorlekServer.exe").items()
+    log = host.prefix / "drive_c" / "refusal.log"
+    for action, words in (("/i", "run setup again; nothing was changed."),
+                          ("/x", "uninstall again; nothing was removed.")):
+        refused = run_msiexec(host, action, package if action == "/i" else earlier,
+                              "/l*", "C:\\refusal.log")
+        assert refused.exit_code == INSTALL_FAILURE & 0xFF
+        assert ("Vorlek Server is running. Exit it (File, Exit) and " + words
+                in log.read_text(errors="replace"))
+        assert refused.started(MSI_NETSH) == []
+        assert sorted(p.name for p in folder.iterdir()) == ["VorlekServer.exe"]
+    roomlib.kill_pids([pid])
 
     (data / "clients").write_bytes(OPERATORS_LIST)
     assert run_msiexec(host, "/i", package).exit_code == 0

@@ -116,6 +116,65 @@ TEST_F(HostListFile, SeesALineOnlyUpToItsFirstNulByte) {
     EXPECT_THAT(names.asked, ElementsAre("name"));
 }
 
+TEST_F(HostListFile, NamesAnyHostWhenALineHoldsMoreThanAComment) {
+    const auto namesAnyone = [this](const std::string& content) {
+        std::FILE* f = std::fopen(path.c_str(), "w+b");
+        std::fwrite(content.data(), 1, content.size(), f);
+        std::rewind(f);
+        const bool found = NamesAnyHost(f);
+        std::fclose(f);
+        return found;
+    };
+    EXPECT_FALSE(namesAnyone(""));
+    EXPECT_FALSE(namesAnyone("# the desk\r\n \t\r\n   # 10.0.0.1\n"));
+    EXPECT_TRUE(namesAnyone("# the desk\r\n  desk\r\n"));
+    EXPECT_TRUE(namesAnyone("10.0.0.1"));
+}
+
+TEST(HostListFromEntries, WritesOneLinePerEntry) {
+    EXPECT_EQ(HostListFromEntries("198.51.100.5").lines, "198.51.100.5\r\n");
+    const HostListText text = HostListFromEntries(" 10.0.0.5 ,desk, front-desk_2b.x ");
+    EXPECT_EQ(text.problem,
+              "\"front-desk_2b.x\" is neither a dotted address nor a computer "
+              "name without digits.");
+    const HostListText good = HostListFromEntries(" 10.0.0.5 ,desk,  front-desk.room ");
+    EXPECT_EQ(good.lines, "10.0.0.5\r\ndesk\r\nfront-desk.room\r\n");
+    EXPECT_EQ(good.problem, "");
+    // Blanks alone are a list without entries: the agent then looks for consoles by broadcast.
+    EXPECT_EQ(HostListFromEntries("  ").lines, "");
+    EXPECT_EQ(HostListFromEntries("  ").problem, "");
+}
+
+TEST(HostListFromEntries, SaysWhyAnEntryCannotStand) {
+    const std::map<std::string, std::string> problems = {
+        {"10.0.0.5,", "An address is missing in \"10.0.0.5,\"."},
+        {",10.0.0.5", "An address is missing in \",10.0.0.5\"."},
+        {"a,  ,b", "An address is missing in \"a,  ,b\"."},
+        {"10.0.0.5 10.0.0.6", "\"10.0.0.5 1...\" holds a blank: separate addresses with commas."},
+        {"desk   pc", "\"desk p...\" holds a blank: separate addresses with commas."},
+        {"pc1", "\"pc1\" is neither a dotted address nor a computer name without digits."},
+        {"1.2.3.999",
+         "\"1.2.3.999\" is neither a dotted address nor a computer name without "
+         "digits."},
+        {"255.255.255.255",
+         "\"255.255.255.255\" is neither a dotted address nor a computer "
+         "name without digits."},
+        {"0.0.0.0",
+         "\"0.0.0.0\" is neither a dotted address nor a computer name without "
+         "digits."},
+        {"...", "\"...\" is neither a dotted address nor a computer name without digits."},
+        {"desk # note", "\"desk #...\" holds a blank: separate addresses with commas."},
+        {"desk#", "\"desk#\" holds a character that no address or computer name holds."},
+        {"a,b&c", "\"a,b&c\" holds a character that no address or computer name holds."},
+        {"a,\tb", "\"a,\tb\" holds a character that no address or computer name holds."},
+    };
+    for (const auto& [entries, problem] : problems) {
+        const HostListText text = HostListFromEntries(entries);
+        EXPECT_EQ(text.problem, problem) << entries;
+        EXPECT_EQ(text.lines, "") << entries;
+    }
+}
+
 TEST(HostListEntries, AppendGoesAfterTheLastWalkedEntry) {
     HostList list({MakeAddress(1, 1, 1, 1), 0, MakeAddress(2, 2, 2, 2)});
     EXPECT_THAT(list.Addresses(), ElementsAre(MakeAddress(1, 1, 1, 1)));

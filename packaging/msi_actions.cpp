@@ -1,0 +1,325 @@
+// The custom actions of the MSI packages: what Windows Installer's own tables cannot do. The
+// immediate ones look at the machine and plan; the deferred ones, run as the system inside the
+// installation's transaction, change it, each with the data its immediate partner planned
+// (Windows Installer hands a deferred action only the property of its own name).
+#include <windows.h>
+
+#include <msi.h>
+#include <msiquery.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "link/host_list.h"
+
+namespace {
+
+// The device that the agent opens under /hold=device.
+constexpr wchar_t kInputLockDevice[] = L"\\\\.\\VORLEK";
+// The agent's program, and the start of the names it is put aside under.
+constexpr wchar_t kAgentProgram[] = L"VorlekClient.exe";
+constexpr wchar_t kPutAside[] = L"VorlekClient.exe.old";
+// The console's top window, which exists while the console runs.
+constexpr wchar_t kConsoleWindowClass[] = L"VorlekServerWndClass";
+// Separates the folder from the rest in a deferred action's data; no path holds it.
+constexpr wchar_t kDataSeparator = L'|';
+
+constexpr char kNobodyToObey[] =
+    "ORDERS=servers needs the address of a console (SERVERS): with none, the agent would obey "
+    "nobody and stop at every start.";
+
+class Record {
+public:
+    explicit Record(UINT fields) : handle_(MsiCreateRecord(fields)) {}
+    ~Record() { MsiCloseHandle(handle_); }
+    Record(const Record&) = delete;
+    Record& operator=(const Record&) = delete;
+    MSIHANDLE get() const { return handle_; }
+
+private:
+    MSIHANDLE handle_;
+};
+
+std::wstring Property(MSIHANDLE session, const wchar_t* name) {
+    wchar_t none[1] = L"";
+    DWORD size = 0;
+    if (MsiGetPropertyW(session, name, none, &size) != ERROR_MORE_DATA) {
+        return {};
+    }
+    std::wstring value(++size, L'\0');
+    if (MsiGetPropertyW(session, name, value.data(), &size) != ERROR_SUCCESS) {
+        return {};
+    }
+    value.resize(size);
+    return value;
+}
+
+std::string Utf8(std::wstring_view text) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                         nullptr, 0, nullptr, nullptr);
+    std::string converted(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), converted.data(),
+                        size, nullptr, nullptr);
+    return converted;
+}
+
+std::wstring Wide(std::string_view text) {
+    const int size =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring converted(static_cast<std::size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), converted.data(),
+                        size);
+    return converted;
+}
+
+// Writes a line into the installation's log; an error is also shown to whoever watches the
+// installation (nobody under /qn, where the log and the exit code tell it).
+void Say(MSIHANDLE session, INSTALLMESSAGE kind, const std::wstring& text) {
+    const Record record(0);
+    MsiRecordSetStringW(record.get(), 0, text.c_str());
+    MsiProcessMessage(session, kind, record.get());
+}
+
+UINT Refuse(MSIHANDLE session, const std::wstring& why) {
+    Say(session, INSTALLMESSAGE_ERROR, why);
+    return ERROR_INSTALL_FAILURE;
+}
+
+// A deferred action's data: the folder (ending in a backslash) and what follows the separator.
+struct ActionData {
+    std::wstring folder;
+    std::wstring rest;
+};
+
+std::wstring Joined(const std::wstring& folder, const std::wstring& rest) {
+    return folder + kDataSeparator + rest;
+}
+
+ActionData DataOf(MSIHANDLE session) {
+    const std::wstring data = Property(session, L"CustomActionData");
+    const std::size_t separator = data.find(kDataSeparator);
+    if (separator == std::wstring::npos) {
+        return {};
+    }
+    return {data.substr(0, separator), data.substr(separator + 1)};
+}
+
+// N of a name "VorlekClient.exe.oldN", or 0 for any other name.
+unsigned long PutAsideNumber(std::wstring_view name) {
+    constexpr std::wstring_view prefix = kPutAside;
+    if (name.size() <= prefix.size() || name.size() > prefix.size() + 9 ||
+        name.substr(0, prefix.size()) != prefix) {
+        return 0;
+    }
+    unsigned long number = 0;
+    for (const wchar_t c : name.substr(prefix.size())) {
+        if (c < L'0' || c > L'9') {
+            return 0;
+        }
+        number = number * 10 + static_cast<unsigned long>(c - L'0');
+    }
+    return number;
+}
+
+// Calls visit with the name of every copy of the agent's program put aside in folder.
+template <typename Visit>
+void ForEachPutAside(const std::wstring& folder, Visit visit) {
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW((folder + kPutAside + L"*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    do {
+        if (PutAsideNumber(found.cFileName) != 0) {
+            visit(std::wstring(found.cFileName));
+        }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
+bool FileExists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// A file's bytes as the characters of the same values (a deferred action's data is text), or
+// nothing when it cannot be read.
+std::optional<std::wstring> FileBytes(const std::wstring& path) {
+    std::FILE* file = _wfopen(path.c_str(), L"rb");
+    if (file == nullptr) {
+        return std::nullopt;
+    }
+    std::wstring bytes;
+    for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) {
+        bytes.push_back(static_cast<wchar_t>(c));
+    }
+    std::fclose(file);
+    return bytes;
+}
+
+// Writes bytes into path: into a new file first, which then takes the place of the old.
+bool WriteFileBytes(const std::wstring& path, std::string_view bytes) {
+    const std::wstring written = path + L".new";
+    const HANDLE file = CreateFileW(written.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    DWORD done = 0;
+    const bool wrote =
+        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr) &&
+        done == bytes.size();
+    if (CloseHandle(file) && wrote &&
+        MoveFileExW(written.c_str(), path.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return true;
+    }
+    const DWORD error = GetLastError();
+    DeleteFileW(written.c_str());
+    SetLastError(error);
+    return false;
+}
+
+}  // namespace
+
+// Sets INPUT_LOCK_DEVICE to 1 when the device opens, so that the package can choose the agent's
+// /hold= as the setup program does: Windows Installer has no search that opens a device.
+extern "C" __declspec(dllexport) UINT __stdcall FindInputLockDevice(MSIHANDLE session) {
+    HANDLE device = CreateFileW(kInputLockDevice, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    if (device != INVALID_HANDLE_VALUE) {
+        CloseHandle(device);
+        MsiSetPropertyW(session, L"INPUT_LOCK_DEVICE", L"1");
+    }
+    return ERROR_SUCCESS;
+}
+
+// Checks SERVERS by the rules the agent reads "servers" with and plans WriteServers, with
+// PutServersBack holding what "servers" is now (1 and its bytes, 0 when there is none, nothing
+// when it cannot be read); refuses
+// ORDERS=servers when neither SERVERS nor an existing "servers" names a console.
+extern "C" __declspec(dllexport) UINT __stdcall CheckServers(MSIHANDLE session) {
+    const std::wstring folder = Property(session, L"INSTALLDIR");
+    const std::wstring servers = Property(session, L"SERVERS");
+    bool namesAnyone = false;
+    if (!servers.empty()) {
+        const vorlek::HostListText text = vorlek::HostListFromEntries(Utf8(servers));
+        if (!text.problem.empty()) {
+            return Refuse(session, L"SERVERS: " + Wide(text.problem) + L" Nothing was changed.");
+        }
+        MsiSetPropertyW(session, L"WriteServers", Joined(folder, Wide(text.lines)).c_str());
+        const std::wstring path = folder + L"servers";
+        if (const std::optional<std::wstring> before = FileBytes(path)) {
+            MsiSetPropertyW(session, L"PutServersBack", Joined(folder, L"1" + *before).c_str());
+        } else if (!FileExists(path)) {
+            MsiSetPropertyW(session, L"PutServersBack", Joined(folder, L"0").c_str());
+        }
+        namesAnyone = !text.lines.empty();
+    } else if (std::FILE* file = _wfopen((folder + L"servers").c_str(), L"rt")) {
+        namesAnyone = vorlek::NamesAnyHost(file);
+        std::fclose(file);
+    }
+    if (!namesAnyone &&
+        CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, Property(session, L"ORDERS").c_str(), -1,
+                       L"servers", -1) == CSTR_EQUAL) {
+        return Refuse(session, Wide(kNobodyToObey));
+    }
+    return ERROR_SUCCESS;
+}
+
+// Writes "servers" as planned.
+extern "C" __declspec(dllexport) UINT __stdcall WriteServers(MSIHANDLE session) {
+    const ActionData data = DataOf(session);
+    const std::wstring path = data.folder + L"servers";
+    if (!WriteFileBytes(path, Utf8(data.rest))) {
+        return Refuse(session, path + L" could not be written (error " +
+                                   std::to_wstring(GetLastError()) + L"); nothing was changed.");
+    }
+    return ERROR_SUCCESS;
+}
+
+// The rollback of WriteServers: "servers" as it was, or none when there was none.
+extern "C" __declspec(dllexport) UINT __stdcall PutServersBack(MSIHANDLE session) {
+    const ActionData data = DataOf(session);
+    const std::wstring path = data.folder + L"servers";
+    if (data.rest.starts_with(L'1')) {
+        std::string bytes;
+        for (const wchar_t c : std::wstring_view(data.rest).substr(1)) {
+            bytes.push_back(static_cast<char>(c));
+        }
+        WriteFileBytes(path, bytes);
+    } else if (data.rest == L"0") {
+        DeleteFileW(path.c_str());
+    }
+    return ERROR_SUCCESS;
+}
+
+// Refuses to install or remove the console while it runs: it keeps the stations' time in memory
+// and is never ended from here.
+extern "C" __declspec(dllexport) UINT __stdcall FindRunningConsole(MSIHANDLE session) {
+    if (FindWindowW(kConsoleWindowClass, nullptr) == nullptr) {
+        return ERROR_SUCCESS;
+    }
+    const bool removing =
+        CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, Property(session, L"REMOVE").c_str(), -1,
+                       L"ALL", -1) == CSTR_EQUAL;
+    return Refuse(session, removing ? L"Vorlek Server is running. Exit it (File, Exit) and "
+                                      L"uninstall again; nothing was removed."
+                                    : L"Vorlek Server is running. Exit it (File, Exit) and run "
+                                      L"setup again; nothing was changed.");
+}
+
+// The file of a running agent cannot be replaced, but it can be renamed. An upgrade puts the
+// program aside under a name no earlier upgrade used, one above the highest there, and plans
+// both moves with it: PutProgramAside, and PutProgramBack for a rollback.
+extern "C" __declspec(dllexport) UINT __stdcall PlanProgramAside(MSIHANDLE session) {
+    const std::wstring folder = Property(session, L"INSTALLDIR");
+    if (!FileExists(folder + kAgentProgram)) {
+        return ERROR_SUCCESS;
+    }
+    unsigned long highest = 0;
+    ForEachPutAside(folder, [&highest](const std::wstring& name) {
+        highest = std::max(highest, PutAsideNumber(name));
+    });
+    const std::wstring data = Joined(folder, kPutAside + std::to_wstring(highest + 1));
+    MsiSetPropertyW(session, L"PutProgramAside", data.c_str());
+    MsiSetPropertyW(session, L"PutProgramBack", data.c_str());
+    return ERROR_SUCCESS;
+}
+
+// Deletes the copies earlier upgrades put aside whose agents have ended, then renames the
+// program. Where it cannot, Windows Installer replaces the program at the next restart.
+extern "C" __declspec(dllexport) UINT __stdcall PutProgramAside(MSIHANDLE session) {
+    const ActionData data = DataOf(session);
+    if (data.rest.empty()) {
+        return ERROR_SUCCESS;
+    }
+    ForEachPutAside(data.folder, [&data](const std::wstring& name) {
+        DeleteFileW((data.folder + name).c_str());
+    });
+    if (!MoveFileW((data.folder + kAgentProgram).c_str(), (data.folder + data.rest).c_str())) {
+        Say(session, INSTALLMESSAGE_INFO,
+            L"The agent's program could not be put aside (error " +
+                std::to_wstring(GetLastError()) + L"): it is replaced at the next restart.");
+    }
+    return ERROR_SUCCESS;
+}
+
+// The rollback of PutProgramAside: the program put aside by this installation takes its place
+// again, over a new one that is left.
+extern "C" __declspec(dllexport) UINT __stdcall PutProgramBack(MSIHANDLE session) {
+    const ActionData data = DataOf(session);
+    const std::wstring putAside = data.folder + data.rest;
+    if (data.rest.empty() || !FileExists(putAside)) {
+        return ERROR_SUCCESS;
+    }
+    if (!MoveFileExW(putAside.c_str(), (data.folder + kAgentProgram).c_str(),
+                     MOVEFILE_REPLACE_EXISTING)) {
+        Say(session, INSTALLMESSAGE_INFO,
+            L"The agent's program could not be put back from " + putAside + L" (error " +
+                std::to_wstring(GetLastError()) + L").");
+    }
+    return ERROR_SUCCESS;
+}
