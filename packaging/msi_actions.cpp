@@ -57,6 +57,15 @@ std::wstring Property(MSIHANDLE session, const wchar_t* name) {
     return value;
 }
 
+// The program folder, ending in a backslash.
+std::wstring InstallFolder(MSIHANDLE session) {
+    std::wstring folder = Property(session, L"INSTALLDIR");
+    if (!folder.empty() && folder.back() != L'\\') {
+        folder.push_back(L'\\');
+    }
+    return folder;
+}
+
 std::string Utf8(std::wstring_view text) {
     const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
                                          nullptr, 0, nullptr, nullptr);
@@ -198,10 +207,10 @@ extern "C" __declspec(dllexport) UINT __stdcall FindInputLockDevice(MSIHANDLE se
 
 // Checks SERVERS by the rules the agent reads "servers" with and plans WriteServers, with
 // PutServersBack holding what "servers" is now (1 and its bytes, 0 when there is none, nothing
-// when it cannot be read); refuses
-// ORDERS=servers when neither SERVERS nor an existing "servers" names a console.
+// when it cannot be read); refuses ORDERS=servers when neither SERVERS nor an existing "servers"
+// names a console.
 extern "C" __declspec(dllexport) UINT __stdcall CheckServers(MSIHANDLE session) {
-    const std::wstring folder = Property(session, L"INSTALLDIR");
+    const std::wstring folder = InstallFolder(session);
     const std::wstring servers = Property(session, L"SERVERS");
     bool namesAnyone = false;
     if (!servers.empty()) {
@@ -233,6 +242,9 @@ extern "C" __declspec(dllexport) UINT __stdcall CheckServers(MSIHANDLE session) 
 extern "C" __declspec(dllexport) UINT __stdcall WriteServers(MSIHANDLE session) {
     const ActionData data = DataOf(session);
     const std::wstring path = data.folder + L"servers";
+    if (data.folder.empty()) {
+        return Refuse(session, L"The folder of \"servers\" is unknown; nothing was changed.");
+    }
     if (!WriteFileBytes(path, Utf8(data.rest))) {
         return Refuse(session, path + L" could not be written (error " +
                                    std::to_wstring(GetLastError()) + L"); nothing was changed.");
@@ -275,7 +287,7 @@ extern "C" __declspec(dllexport) UINT __stdcall FindRunningConsole(MSIHANDLE ses
 // program aside under a name no earlier upgrade used, one above the highest there, and plans
 // both moves with it: PutProgramAside, and PutProgramBack for a rollback.
 extern "C" __declspec(dllexport) UINT __stdcall PlanProgramAside(MSIHANDLE session) {
-    const std::wstring folder = Property(session, L"INSTALLDIR");
+    const std::wstring folder = InstallFolder(session);
     if (!FileExists(folder + kAgentProgram)) {
         return ERROR_SUCCESS;
     }
