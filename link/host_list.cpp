@@ -104,7 +104,6 @@ std::string ProblemOf(std::string_view entry) {
 
 HostListText HostListFromEntries(std::string_view entries) {
     HostListText text;
-    std::size_t count = 0;
     std::size_t begin = 0;
     while (true) {
         const std::size_t comma = std::min(entries.find(',', begin), entries.size());
@@ -118,7 +117,7 @@ HostListText HostListFromEntries(std::string_view entries) {
         const bool last = comma == entries.size();
         if (entry.empty()) {
             // Nothing at all is a list without entries; an empty place between commas is not.
-            if (!last || count > 0) {
+            if (!last || !text.lines.empty()) {
                 text.problem = "An address is missing in " + Quoted(entries, ".");
             }
             break;
@@ -141,7 +140,6 @@ HostListText HostListFromEntries(std::string_view entries) {
             break;
         }
         text.lines.append(entry).append("\r\n");
-        ++count;
         if (last) {
             break;
         }

@@ -57,6 +57,12 @@ std::wstring Property(MSIHANDLE session, const wchar_t* name) {
     return value;
 }
 
+// Whether a property holds value, in any case (as the ~= of a condition compares).
+bool PropertyIs(MSIHANDLE session, const wchar_t* name, const wchar_t* value) {
+    return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, Property(session, name).c_str(), -1,
+                          value, -1) == CSTR_EQUAL;
+}
+
 // The program folder, ending in a backslash.
 std::wstring InstallFolder(MSIHANDLE session) {
     std::wstring folder = Property(session, L"INSTALLDIR");
@@ -230,9 +236,7 @@ extern "C" __declspec(dllexport) UINT __stdcall CheckServers(MSIHANDLE session) 
         namesAnyone = vorlek::NamesAnyHost(file);
         std::fclose(file);
     }
-    if (!namesAnyone &&
-        CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, Property(session, L"ORDERS").c_str(), -1,
-                       L"servers", -1) == CSTR_EQUAL) {
+    if (!namesAnyone && PropertyIs(session, L"ORDERS", L"servers")) {
         return Refuse(session, Wide(kNobodyToObey));
     }
     return ERROR_SUCCESS;
@@ -274,13 +278,11 @@ extern "C" __declspec(dllexport) UINT __stdcall FindRunningConsole(MSIHANDLE ses
     if (FindWindowW(kConsoleWindowClass, nullptr) == nullptr) {
         return ERROR_SUCCESS;
     }
-    const bool removing =
-        CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, Property(session, L"REMOVE").c_str(), -1,
-                       L"ALL", -1) == CSTR_EQUAL;
-    return Refuse(session, removing ? L"Vorlek Server is running. Exit it (File, Exit) and "
-                                      L"uninstall again; nothing was removed."
-                                    : L"Vorlek Server is running. Exit it (File, Exit) and run "
-                                      L"setup again; nothing was changed.");
+    return Refuse(session, PropertyIs(session, L"REMOVE", L"ALL")
+                               ? L"Vorlek Server is running. Exit it (File, Exit) and "
+                                 L"uninstall again; nothing was removed."
+                               : L"Vorlek Server is running. Exit it (File, Exit) and run "
+                                 L"setup again; nothing was changed.");
 }
 
 // The file of a running agent cannot be replaced, but it can be renamed. An upgrade puts the

@@ -152,6 +152,25 @@ def start_shortcut(host, shortcut):
                          start_new_session=True).wait(START_TIMEOUT)
 
 
+def put_earlier_program(path, image):
+    """Puts image, followed by a mark that tells it apart, at path as an earlier installation's
+    program (into a new file: a program running from the old one keeps it); the bytes put."""
+    earlier = image + b"previous installation"
+    path.unlink()
+    path.write_bytes(earlier)
+    return earlier
+
+
+def start_agent(station, shortcut, console_port):
+    """Starts the agent by its shortcut and takes its hello and its first report; the agent's
+    (pid, working directory)."""
+    start_shortcut(station, shortcut)
+    assert console_port.recv(START_TIMEOUT) == (HELLO, (station.address, 10001))
+    assert console_port.recv(START_TIMEOUT) == (AVAILABLE_REPORT, (station.address, 10001))
+    (pid, cwd), = host_processes(station, "VorlekClient.exe").items()
+    return pid, cwd
+
+
 def registry_key(host, key):
     """The text of a registry key, or None when it does not exist."""
     result = host.wine("reg", "query", UNINSTALL_KEY + key)
@@ -234,9 +253,8 @@ def test_console_installer_installs_keeps_the_station_list_and_uninstalls(room_f
     assert shortcut_arguments(host, MENU_SHORTCUT) == "/hellos=any"
 
     # An upgrade while the console runs changes nothing and says why.
-    marked = (release / "VorlekServer.exe").read_bytes() + b"previous installation"
-    (folder / "VorlekServer.exe").unlink()
-    (folder / "VorlekServer.exe").write_bytes(marked)
+    marked = put_earlier_program(folder / "VorlekServer.exe",
+                                 (release / "VorlekServer.exe").read_bytes())
     (data / "clients").write_bytes(OPERATORS_LIST)
     start_shortcut(host, MENU_SHORTCUT)
     assert roomlib.wait_until(lambda: host_processes(host, "VorlekServer.exe"), START_TIMEOUT)
@@ -312,9 +330,7 @@ def test_console_installer_replaces_a_program_in_use_and_puts_it_back_when_it_ca
         roomlib.kill_pids(list(host_processes(host, "VorlekServer.exe")))
         holder.wait(START_TIMEOUT)
 
-    marked = (release / "VorlekServer.exe").read_bytes() + b"previous installation"
-    program.unlink()
-    program.write_bytes(marked)
+    marked = put_earlier_program(program, (release / "VorlekServer.exe").read_bytes())
     (folder / "VorlekServer.exe.new").write_bytes(b"held")
     held = subprocess.Popen(
         host.command(["wine", host.windows_path(host.install(host.room.testbin("VorlekProbe.exe"))),
@@ -369,13 +385,9 @@ def test_agent_installer_installs_starts_at_logon_upgrades_and_uninstalls(room_f
 
     # The Startup shortcut starts the agent in its own folder: it reads "servers" there and
     # says hello straight to the console of the switch. It runs an earlier version.
-    previous = (release / "VorlekClient.exe").read_bytes() + b"previous installation"
-    (folder / "VorlekClient.exe").unlink()
-    (folder / "VorlekClient.exe").write_bytes(previous)
-    start_shortcut(station, STARTUP_SHORTCUT)
-    assert console_port.recv(START_TIMEOUT) == (HELLO, (station.address, 10001))
-    assert console_port.recv(START_TIMEOUT) == (AVAILABLE_REPORT, (station.address, 10001))
-    (first_pid, cwd), = host_processes(station, "VorlekClient.exe").items()
+    previous = put_earlier_program(folder / "VorlekClient.exe",
+                                   (release / "VorlekClient.exe").read_bytes())
+    first_pid, cwd = start_agent(station, STARTUP_SHORTCUT, console_port)
     assert cwd == folder.resolve()
 
     # An upgrade without /SERVERS= over customised files keeps them. It neither ends the running

@@ -10,9 +10,9 @@ import pytest
 import room as roomlib
 from agent_support import DRIVER_SERVICE, install_driver
 from test_install import (AGENT_FOLDER, AGENT_RULE_COMMANDS, AVAILABLE_REPORT, CONSOLE_DATA,
-                          CONSOLE_FOLDER, CONSOLE_RULE_COMMANDS, HELLO, NETSH, OPERATORS_LIST,
-                          START_TIMEOUT, USERS_MAY_CHANGE, host_processes, run_msiexec,
-                          shortcut_arguments, start_shortcut)
+                          CONSOLE_FOLDER, CONSOLE_RULE_COMMANDS, NETSH, OPERATORS_LIST,
+                          START_TIMEOUT, USERS_MAY_CHANGE, host_processes, put_earlier_program,
+                          run_msiexec, shortcut_arguments, start_agent, start_shortcut)
 
 # Wine's installer service puts the shortcuts of a package for all users into the folders of the
 # user who installs it; Windows puts them into those of all users.
@@ -84,10 +84,7 @@ def test_agent_package_installs_with_properties_upgrades_and_uninstalls(room_fac
     assert first.started(MSI_NETSH) == msi_commands(AGENT_RULE_COMMANDS)
     # The input-lock device opens, and consoles are named: the agent obeys only them.
     assert shortcut_arguments(station, STARTUP_SHORTCUT) == "/hold=device /orders=servers"
-    start_shortcut(station, STARTUP_SHORTCUT)
-    assert console_port.recv(START_TIMEOUT) == (HELLO, (station.address, 10001))
-    assert console_port.recv(START_TIMEOUT) == (AVAILABLE_REPORT, (station.address, 10001))
-    (pid, cwd), = host_processes(station, "VorlekClient.exe").items()
+    pid, cwd = start_agent(station, STARTUP_SHORTCUT, console_port)
     assert cwd == folder.resolve()
 
     # The upgrade replaces the program of the running agent, which goes on answering, and keeps
@@ -155,13 +152,9 @@ def test_failed_agent_upgrade_puts_the_running_program_back(room_factory, packag
     package, earlier = packages["VorlekClient.msi"]
     console_port = console.peer(receive_broadcasts=False)
     assert run_msiexec(station, "/i", earlier, f"SERVERS={console.address}").exit_code == 0
-    # The program of the earlier version, told apart by what follows its image.
-    earlier_program = (folder / "VorlekClient.exe").read_bytes() + b"earlier version"
-    (folder / "VorlekClient.exe").unlink()
-    (folder / "VorlekClient.exe").write_bytes(earlier_program)
-    start_shortcut(station, STARTUP_SHORTCUT)
-    assert console_port.recv(START_TIMEOUT) == (HELLO, (station.address, 10001))
-    assert console_port.recv(START_TIMEOUT) == (AVAILABLE_REPORT, (station.address, 10001))
+    earlier_program = put_earlier_program(folder / "VorlekClient.exe",
+                                          (folder / "VorlekClient.exe").read_bytes())
+    start_agent(station, STARTUP_SHORTCUT, console_port)
 
     # It fails after the new program took the place of the one put aside, and after the earlier
     # version was removed. (Windows Installer then installs the earlier version again; Wine's
