@@ -11,6 +11,7 @@ from console_support import xdotool
 
 DRIVER_FILE = "vorlek_standin.sys"
 DRIVER_SERVICE = "vorlekstandin"
+DRIVER_COMMAND_TRIES = 3
 # Where the stand-in driver writes one line per request, relative to drive_c.
 DRIVER_LOG = "vorlek-device.log"
 LOCK_REQUEST = "ioctl 0x00000100 in 0 out 0"
@@ -22,9 +23,22 @@ def install_driver(host):
     target = host.prefix / "drive_c" / "windows" / "system32" / "drivers" / DRIVER_FILE
     shutil.copyfile(host.room.testbin(DRIVER_FILE), target)
     binary = f"C:\\windows\\system32\\drivers\\{DRIVER_FILE}"
-    host.wine("sc", "create", DRIVER_SERVICE, "type=", "kernel", "start=", "demand", "binPath=",
-              binary, check=True)
-    host.wine("sc", "start", DRIVER_SERVICE, check=True)
+    run_sc(host, ["create", DRIVER_SERVICE, "type=", "kernel", "start=", "demand", "binPath=",
+                  binary], lambda state: state.returncode == 0)
+    run_sc(host, ["start", DRIVER_SERVICE], lambda state: "RUNNING" in state.stdout)
+
+
+def run_sc(host, args, done):
+    """Runs sc with args in the host until done(the service's query) holds, a few times at most.
+    Wine's sc ends with 1 and says nothing on every failure, and on the loaded machine a command
+    now and then fails although the prefix is fine (Wine did not start it, or the service
+    manager did not answer yet): what the query does not show done is done again."""
+    for _ in range(DRIVER_COMMAND_TRIES):
+        if host.wine("sc", *args).returncode == 0 or done(
+                host.wine("sc", "query", DRIVER_SERVICE)):
+            return
+        time.sleep(1)
+    raise roomlib.RoomError(f"sc {' '.join(args)} failed {DRIVER_COMMAND_TRIES} times")
 
 
 def device_log(host):
