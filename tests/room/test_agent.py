@@ -23,6 +23,9 @@ STATUS_REQUEST = b"\x04"
 # Generous bounds for Wine: program start, one tick, a driver write.
 START_TIMEOUT = 15
 SETTLE = 1.0
+# A box that the agent shows as it starts is waited for as long as a start (the probe takes
+# milliseconds).
+START_BOX_WAIT = str(START_TIMEOUT * 1000)
 
 
 def expect(peer, data, sender, timeout=START_TIMEOUT):
@@ -325,10 +328,10 @@ def test_unusable_socket_ends_the_agent_before_it_sends_anything(room_factory):
         assert holder.stdout.readline() == b"bound\n"
         agent = start_agent(room, f"{room[SERVER].address}\n")
         # The endpoint's own message (no caption: Wine's default "Error"), then the agent's.
-        endpoint_box = station.probe("close-box", "Error", "10000")
+        endpoint_box = station.probe("close-box", "Error", START_BOX_WAIT)
         assert endpoint_box.returncode == 0, endpoint_box.stdout
         assert endpoint_box.stdout.startswith("closed Error\tbind() returned error ")
-        fatal_box = station.probe("close-box", "Vorlek client", "10000")
+        fatal_box = station.probe("close-box", "Vorlek client", START_BOX_WAIT)
         assert (fatal_box.returncode, fatal_box.stdout) == (
             0, "closed Vorlek client\tSocket init failed\n")
         assert agent.wait(START_TIMEOUT) == 0
@@ -501,7 +504,7 @@ def test_a_refused_start_shows_its_box_and_ends_with_code_0_before_anything_is_s
     if servers == "SERVER":
         servers = f"{room[SERVER].address}\n"
     agent = start_agent(room, servers, *switches)
-    closed = station.probe("close-box", "Vorlek client", "10000")
+    closed = station.probe("close-box", "Vorlek client", START_BOX_WAIT)
     assert (closed.returncode, closed.stdout) == (0, box)
     assert agent.wait(START_TIMEOUT) == 0
     assert server.recv_all(SETTLE) == [] and other.recv_all(0.1) == []
