@@ -44,37 +44,31 @@ private:
     std::uintptr_t last_ = 0;
 };
 
-TEST(HookKeeper, RenewsEachHookNewBeforeOldAndComesBackAfterTheSystemUnhooksIt) {
-    SystemHooks system;
-    HookKeeper keeper(system);
-    keeper.Renew();
-    keeper.Hold();
-    system.Unhook(1);
-    keeper.Renew();
-    EXPECT_THAT(system.keyboard, ElementsAre(3));
-    EXPECT_THAT(system.mouse, ElementsAre(4));
-    keeper.Release();
-    keeper.Renew();
-    EXPECT_THAT(system.calls,
-                ElementsAre("set keyboard 1", "set mouse 2", "set keyboard 3", "remove 1",
-                            "set mouse 4", "remove 2", "remove 3", "remove 4"));
-}
-
-TEST(HookKeeper, ARefusedHookIsTriedAgainAndTheOldOneStaysMeanwhile) {
+TEST(HookKeeper, RenewsEachHookNewBeforeOldRetriesARefusedOneAndComesBackAfterAnUnhook) {
     SystemHooks system;
     {
         HookKeeper keeper(system);
+        keeper.Renew();
         system.refuses = true;
         keeper.Hold();
         system.refuses = false;
         keeper.Renew();
+        system.Unhook(1);
+        keeper.Renew();
+        EXPECT_THAT(system.keyboard, ElementsAre(3));
+        EXPECT_THAT(system.mouse, ElementsAre(4));
         system.refuses = true;
         keeper.Renew();
-        EXPECT_THAT(system.keyboard, ElementsAre(1));
+        keeper.Release();
+        keeper.Renew();
+        system.refuses = false;
+        keeper.Hold();
     }
     EXPECT_THAT(system.calls,
                 ElementsAre("refused keyboard", "refused mouse", "set keyboard 1", "set mouse 2",
-                            "refused keyboard", "refused mouse", "remove 1", "remove 2"));
+                            "set keyboard 3", "remove 1", "set mouse 4", "remove 2",
+                            "refused keyboard", "refused mouse", "remove 3", "remove 4",
+                            "set keyboard 5", "set mouse 6", "remove 5", "remove 6"));
 }
 
 }  // namespace
