@@ -131,6 +131,7 @@ void Agent::ExecuteCommand(StatusWord word) {
             ApplyMode(command.value);
             break;
     }
+    RefreshCountdown();
     ReportStatus();
 }
 
@@ -238,6 +239,7 @@ void Agent::CountDown(std::uint32_t seconds) {
     const bool warn = warningThreshold_ != 0 && remaining_ > warningThreshold_ &&
                       remaining_ - counted <= warningThreshold_;
     remaining_ -= counted;
+    RefreshCountdown();
     // A second past the last one is the tick that finds the time out.
     if (seconds > counted) {
         ShowLockScreen();
@@ -254,8 +256,16 @@ void Agent::ShowWarning() {
     ports_.boxes.Show(text, kWarningCaption, BoxIcon::None);
 }
 
+void Agent::RefreshCountdown() {
+    if (countdown_ != nullptr) {
+        countdown_->Show(ViewCountdown(state_, remaining_, warningThreshold_));
+    }
+}
+
 void Agent::ShowLockScreen() {
     state_ = StationState::BLOCKED;
+    // The countdown is topmost: it goes before the lock window comes.
+    RefreshCountdown();
     if (!picture_) {
         picture_ = LoadLockPicture(picturePath_.c_str());
         if (picture_) {

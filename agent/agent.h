@@ -9,6 +9,7 @@
 #include <string>
 
 #include "agent/agent_switches.h"
+#include "agent/countdown_view.h"
 #include "agent/lock_picture.h"
 #include "link/host_list.h"
 #include "link/message_boxes.h"
@@ -94,6 +95,9 @@ public:
     // servers: the list read from "servers"; picturePath: "BLOCKED.BMP" beside the executable.
     Agent(AgentPorts ports, HostList servers, std::string picturePath, OrderRule orders = {});
 
+    // /countdown=on: the customer's countdown window, kept up to date from here on.
+    void ShowCountdownOn(CountdownDisplay& display) { countdown_ = &display; }
+
     // Says hello to every server (or once by broadcast when there are none), applies the first
     // mode, AVAILABLE, with its report, then opens the input-lock device. Under /start=blocked
     // the device is opened first and the first mode is BLOCKED: the lock is on before its
@@ -140,6 +144,7 @@ private:
     // Whole seconds since the counted second began, taken from the clock.
     std::uint32_t TakeSeconds(std::uint32_t slackMs);
     void CountDown(std::uint32_t seconds);
+    void RefreshCountdown();
 
     bool ObeysSender(Ipv4 sender) const;
     // To every server, or once by broadcast when there are none.
@@ -158,6 +163,7 @@ private:
     std::uint32_t secondStartMs_ = 0;
     std::optional<LockPicture> picture_;
     bool lockWindowOpen_ = false;
+    CountdownDisplay* countdown_ = nullptr;
 };
 
 }  // namespace vorlek

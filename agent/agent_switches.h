@@ -30,10 +30,17 @@ enum class StartMode {
     Blocked,    // locked and its input held before the first report, until a console gives time
 };
 
+// /countdown=: whether the customer sees the time left in a corner of the screen.
+enum class Countdown {
+    Off,
+    On,
+};
+
 struct AgentSwitches {
     InputHold hold = InputHold::Device;
     OrderSource orders = OrderSource::Any;
     StartMode start = StartMode::Available;
+    Countdown countdown = Countdown::Off;
 };
 
 // Reads the words of the command line (without the program's name) into switches. Returns the

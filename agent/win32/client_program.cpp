@@ -66,6 +66,9 @@ ClientProgram::ClientProgram()
     HostList servers = ReadHostList("servers", own, *network_);
     agent_.emplace(AgentPorts{*network_, boxes_, *hold_, lockScreen_, session_, timer_},
                    std::move(servers), PicturePath(), OrderRule{switches_.orders, own});
+    if (switches_.countdown == Countdown::On) {
+        agent_->ShowCountdownOn(countdown_.emplace());
+    }
     // A station that starts locked needs the window class of its lock window: it starts once
     // the agent's window exists.
     if (switches_.start == StartMode::Available) {
@@ -108,6 +111,9 @@ void ClientProgram::CreateAgentWindow(WNDPROC windowProc, HINSTANCE instance) {
         boxes_.Show(text, kAgentWindowErrorCaption, BoxIcon::Stop);
     }
     timer_.SetWindow(window_);
+    if (countdown_) {
+        countdown_->Create(instance);
+    }
     // Before any datagram can be dispatched, as at a start without the lock.
     if (switches_.start == StartMode::Blocked) {
         StartOrEnd();

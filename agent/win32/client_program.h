@@ -10,6 +10,7 @@
 
 #include "agent/agent.h"
 #include "agent/agent_switches.h"
+#include "agent/win32/countdown_window_win32.h"
 #include "agent/win32/input_lock_device_win32.h"
 #include "agent/win32/lock_screen_win32.h"
 #include "agent/win32/session_win32.h"
@@ -67,6 +68,8 @@ private:
     Win32LockScreen lockScreen_;
     Win32Session session_;
     WindowTickTimer timer_;
+    // Under /countdown=on only.
+    std::optional<Win32CountdownWindow> countdown_;
     std::optional<Agent> agent_;
     HWND window_ = nullptr;
 };

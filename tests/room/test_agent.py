@@ -1,6 +1,7 @@
 """VorlekClient.exe in a room: a workstation with the stand-in input-lock driver, and fake servers
 that speak to it in datagrams written as byte literals."""
 
+import re
 import struct
 import subprocess
 import time
@@ -555,7 +556,8 @@ NO_CONSOLE_BOX = ("closed Vorlek client\t/orders=servers: the file \"servers\" l
                   "\"servers\" in the agent's folder, or start the agent without "
                   "/orders=servers.\n")
 USAGE = ("\\nUsage: VorlekClient.exe [/hold=device|hooks] [/orders=any|servers] "
-         "[/start=available|blocked]\n")
+         "[/start=available|blocked] [/countdown=off|on]
+")
 
 
 @pytest.mark.parametrize("servers, switches, box", [
@@ -631,3 +633,77 @@ def test_an_agent_started_before_its_network_follows_the_address_that_comes_late
     expect(server, AVAILABLE_REPORT, station_sender(room))
     order(room, server, BLOCK, BLOCKED_REPORT)
     assert wait_for_device_log(station, ["open", LOCK_REQUEST]) == ["open", LOCK_REQUEST]
+
+
+# The countdown window as the probe lists it: its title is the text it shows, in the
+# bottom-right corner of the 1024 x 768 screen (Wine's work area has no taskbar).
+COUNTDOWN_CLASS = "VorlekCountdownWndClass"
+COUNTDOWN_AREA = "836,712,1012,756"
+
+
+def countdown_windows(host):
+    listed = host.probe("windows")
+    assert listed.returncode == 0, listed.stdout
+    return [line.split("\t") for line in listed.stdout.splitlines()
+            if line.startswith(COUNTDOWN_CLASS + "\t")]
+
+
+def countdown_seconds(host):
+    """The seconds that the one visible countdown window shows."""
+    [[_, text, area]] = countdown_windows(host)
+    assert area == COUNTDOWN_AREA
+    hours, minutes, seconds = (int(part) for part in text.split(":"))
+    return hours * 3600 + minutes * 60 + seconds
+
+
+def white_pixels(path, area):
+    """How many pixels of an area ("WxH+X+Y") of a screenshot are near white."""
+    text = subprocess.run(["convert", str(path), "-crop", area, "-depth", "8", "txt:-"],
+                          capture_output=True, check=True, timeout=30).stdout.decode()
+    colours = re.findall(r"^\d+,\d+: \((\d+),(\d+),(\d+)", text, re.MULTILINE)
+    return sum(1 for colour in colours if min(int(v) for v in colour) > 200)
+
+
+def test_countdown_shows_the_time_left_without_taking_the_focus_and_goes_while_blocked(
+        station_room, windows_build):
+    room = station_room
+    station = room[STATION]
+    server = room[SERVER].peer()
+    start_agent(room, f"{room[SERVER].address}\n", "/countdown=on")
+    expect_started(room, server)
+    assert countdown_windows(station) == []
+    counter = InputWindow(station)
+
+    order(room, server, b"\x03\x3c\x00\x00\x90", AVAILABLE_REPORT)  # warn at 60 s
+    order(room, server, b"\x03\x50\x00\x00\x00", b"\x04\x50\x00\x00\x00")  # 80 s
+    first = countdown_seconds(station)
+    assert 76 <= first <= 80, first
+    counter.type_and_click(["a", "b"])
+    events = counter.events()
+    for event in ["key 0x41", "key 0x42", "button left"]:
+        assert event in events, events
+    # It keeps the clock's pace, and the window of the customer's program keeps the keys.
+    time.sleep(3)
+    later = countdown_seconds(station)
+    assert 2 <= first - later <= 5, (first, later)
+    seen = len(counter.events())
+    counter.type_and_click(["c"])
+    assert "key 0x43" in counter.events()[seen:]
+
+    shot = shot_folder(windows_build) / "countdown.png"
+    room.screenshot(shot)
+    red, green, blue = pixel(shot, 840, 716)
+    assert red < 60 and green < 60 and blue < 60, (red, green, blue)
+    assert white_pixels(shot, "176x1+836+734") > 4, "no text drawn"
+
+    # At the threshold the warning box comes, and the countdown has turned red before it.
+    assert station.probe("wait-box", "Vorlek warning", "30000", timeout=40).returncode == 0
+    assert countdown_seconds(station) <= 60
+    room.screenshot(shot)
+    red, green, blue = pixel(shot, 840, 716)
+    assert red > 150 and green < 60 and blue < 60, (red, green, blue)
+
+    order(room, server, BLOCK, BLOCKED_REPORT)
+    assert countdown_windows(station) == []
+    order(room, server, b"\x03\x10\x0e\x00\x00", b"\x04\x10\x0e\x00\x00")
+    assert 3595 <= countdown_seconds(station) <= 3600

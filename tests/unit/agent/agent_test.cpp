@@ -562,6 +562,58 @@ TEST_F(AgentTest, WhileTheWarningIsOpenTicksAndCommandsGoOnAndTheLockCanCome) {
     EXPECT_EQ(agent_.remaining(), 1u);
 }
 
+TEST(AgentCountdown, ShowsTheTimeWhileCountingPausedWhilePausedAndNothingOtherwise) {
+    struct Case {
+        StationState state;
+        std::uint32_t remaining;
+        std::uint32_t threshold;
+        CountdownView view;
+    };
+    const Case cases[] = {
+        {StationState::NORMAL, 3725, 0, {"1:02:05", false}},
+        {StationState::NORMAL, 0, 0, {"0:00:00", false}},
+        {StationState::NORMAL, 601, 600, {"0:10:01", false}},
+        {StationState::NORMAL, 600, 600, {"0:10:00", true}},
+        {StationState::NORMAL, 0x1FFFFFFF, 0, {"149130:48:31", false}},
+        {StationState::PAUSED, 5400, 0, {"Paused", false}},
+        {StationState::PAUSED, 30, 60, {"Paused", true}},
+        {StationState::AVAILABLE, 30, 60, {}},
+        {StationState::UNLIMITED, 30, 0, {}},
+        {StationState::BLOCKED, 0, 0, {}},
+        {static_cast<StationState>(6), 30, 0, {}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ViewCountdown(c.state, c.remaining, c.threshold), c.view)
+            << static_cast<int>(c.state) << " " << c.remaining << " " << c.threshold;
+    }
+}
+
+TEST_F(AgentTest, CountdownFollowsEveryChangeAndTurnsBeforeTheWarningBox) {
+    agent_.ShowCountdownOn(world_.countdown);
+    agent_.ExecuteCommand(0x90000002);
+    agent_.ExecuteCommand(3);
+    agent_.ExecuteCommand(0x80000001);
+    agent_.ExecuteCommand(0x80000005);
+    EXPECT_THAT(world_.Take(),
+                ElementsAre("countdown hidden", "send 198.51.100.1:10001 04 02 00 00 80",
+                            "send 198.51.100.2:10001 04 02 00 00 80", "rearm", "countdown 0:00:03",
+                            "send 198.51.100.1:10001 04 03 00 00 00",
+                            "send 198.51.100.2:10001 04 03 00 00 00", "countdown Paused",
+                            "send 198.51.100.1:10001 04 03 00 00 20",
+                            "send 198.51.100.2:10001 04 03 00 00 20", "rearm", "countdown 0:00:03",
+                            "send 198.51.100.1:10001 04 03 00 00 00",
+                            "send 198.51.100.2:10001 04 03 00 00 00"));
+    Tick();
+    Tick();
+    Tick();
+    Tick();
+    EXPECT_THAT(world_.Take(),
+                ElementsAre("countdown 0:00:02 warning",
+                            "box [Vorlek warning] [You have 0:0:2 of time remained] none",
+                            "box closed", "countdown 0:00:01 warning", "countdown 0:00:00 warning",
+                            "countdown hidden", "ioctl 0x100"));
+}
+
 TEST_F(AgentTest, LockWithoutPictureHoldsInputWithoutWindowAndTriesTheFileAgain) {
     agent_.ExecuteCommand(0x80000003);
     EXPECT_EQ(agent_.picture(), nullptr);
@@ -619,14 +671,17 @@ TEST(AgentSwitches, AreReadWithoutRegardToCaseInAnyOrderAndDefaultToTheDeviceAnd
     EXPECT_EQ(ReadAgentSwitches({}, switches), std::nullopt);
     EXPECT_EQ(switches.hold, InputHold::Device);
     EXPECT_EQ(switches.orders, OrderSource::Any);
+    EXPECT_EQ(switches.countdown, Countdown::Off);
 
     EXPECT_EQ(switches.start, StartMode::Available);
 
-    const std::vector<std::string> all{"/ORDERS=Servers", "/start=Blocked", "/hold=HOOKS"};
+    const std::vector<std::string> all{"/ORDERS=Servers", "/Countdown=ON", "/start=Blocked",
+                                       "/hold=HOOKS"};
     EXPECT_EQ(ReadAgentSwitches(all, switches), std::nullopt);
     EXPECT_EQ(switches.hold, InputHold::Hooks);
     EXPECT_EQ(switches.orders, OrderSource::Servers);
     EXPECT_EQ(switches.start, StartMode::Blocked);
+    EXPECT_EQ(switches.countdown, Countdown::On);
 
     const std::vector<std::string> defaults{"/Hold=Device", "/orders=any", "/START=available"};
     EXPECT_EQ(ReadAgentSwitches(defaults, switches), std::nullopt);
@@ -638,7 +693,7 @@ TEST(AgentSwitches, AreReadWithoutRegardToCaseInAnyOrderAndDefaultToTheDeviceAnd
 TEST(AgentSwitches, TheFirstRefusedWordIsNamedBeforeTheUsage) {
     const std::string usage =
         "\nUsage: VorlekClient.exe [/hold=device|hooks] [/orders=any|servers] "
-        "[/start=available|blocked]";
+        "[/start=available|blocked] [/countdown=off|on]";
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
         {{"/hold=hook"}, "Unknown value in \"/hold=hook\"."},
         {{"/orders"}, "Unknown value in \"/orders\"."},

@@ -150,6 +150,20 @@ private:
     Journal& journal_;
 };
 
+// "countdown <text>" (with " warning" in the warning colour), or "countdown hidden".
+class FakeCountdown : public CountdownDisplay {
+public:
+    explicit FakeCountdown(Journal& journal) : journal_(journal) {}
+    void Show(const CountdownView& view) override {
+        journal_.push_back(view.text.empty()
+                               ? "countdown hidden"
+                               : "countdown " + view.text + (view.warning ? " warning" : ""));
+    }
+
+private:
+    Journal& journal_;
+};
+
 // One agent with its whole fake world.
 struct World {
     Journal journal;
@@ -159,6 +173,7 @@ struct World {
     FakeLockScreen lockScreen{journal};
     FakeSession session{journal};
     FakeTimer timer{journal};
+    FakeCountdown countdown{journal};
 
     AgentPorts Ports() { return {network, boxes, device, lockScreen, session, timer}; }
 
