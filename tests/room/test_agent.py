@@ -676,7 +676,7 @@ def test_countdown_shows_the_time_left_without_taking_the_focus_and_goes_while_b
 
     order(room, server, b"\x03\x3c\x00\x00\x90", AVAILABLE_REPORT)  # warn at 60 s
     order(room, server, b"\x03\x50\x00\x00\x00", b"\x04\x50\x00\x00\x00")  # 80 s
-    first = countdown_seconds(station)
+    first, since = countdown_seconds(station), time.monotonic()
     assert 76 <= first <= 80, first
     counter.type_and_click(["a", "b"])
     events = counter.events()
@@ -684,21 +684,22 @@ def test_countdown_shows_the_time_left_without_taking_the_focus_and_goes_while_b
         assert event in events, events
     # It keeps the clock's pace, and the window of the customer's program keeps the keys.
     time.sleep(3)
-    later = countdown_seconds(station)
-    assert 2 <= first - later <= 5, (first, later)
+    later, elapsed = countdown_seconds(station), time.monotonic() - since
+    assert abs(first - later - elapsed) <= 2, (first, later, elapsed)
     seen = len(counter.events())
     counter.type_and_click(["c"])
     assert "key 0x43" in counter.events()[seen:]
 
     shot = shot_folder(windows_build) / "countdown.png"
     room.screenshot(shot)
-    red, green, blue = pixel(shot, 840, 716)
-    assert red < 60 and green < 60 and blue < 60, (red, green, blue)
+    # Dark grey, not the black desktop: the window is drawn there.
+    assert all(20 <= value <= 50 for value in pixel(shot, 840, 716)), pixel(shot, 840, 716)
     assert white_pixels(shot, "176x1+836+734") > 4, "no text drawn"
 
     # At the threshold the warning box comes, and the countdown has turned red before it.
     assert station.probe("wait-box", "Vorlek warning", "30000", timeout=40).returncode == 0
     assert countdown_seconds(station) <= 60
+    shot = shot_folder(windows_build) / "countdown-warning.png"
     room.screenshot(shot)
     red, green, blue = pixel(shot, 840, 716)
     assert red > 150 and green < 60 and blue < 60, (red, green, blue)
