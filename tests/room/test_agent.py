@@ -556,8 +556,7 @@ NO_CONSOLE_BOX = ("closed Vorlek client\t/orders=servers: the file \"servers\" l
                   "\"servers\" in the agent's folder, or start the agent without "
                   "/orders=servers.\n")
 USAGE = ("\\nUsage: VorlekClient.exe [/hold=device|hooks] [/orders=any|servers] "
-         "[/start=available|blocked] [/countdown=off|on]
-")
+         "[/start=available|blocked] [/countdown=off|on]\n")
 
 
 @pytest.mark.parametrize("servers, switches, box", [
