@@ -63,7 +63,7 @@ PageExEnd
 ; else why not.
 Function ParseServers
     StrCpy $2 $Servers
-    System::Call `$PLUGINSDIR\${ACTIONS}::HostListLines(w r2, w .r1, i ${NSIS_MAX_STRLEN}) i .r0`
+    System::Call `$PLUGINSDIR\${ACTIONS}::HostListLines(w r2, w .r1, i ${NSIS_MAX_STRLEN}) i .r0 ?u`
     StrCpy $ServersLines ""
     ${If} $0 == 1
         StrCpy $ServersLines $1

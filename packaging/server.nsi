@@ -72,8 +72,8 @@ FunctionEnd
 
 ; The station list of an earlier installation, which kept it in the program folder, into the data
 ; folder: a standard user's saves went into the user's VirtualStore copy of it, where Windows
-; redirects a program's writes into Program Files, and the newer of the two is taken. Errors are
-; set when there is neither.
+; redirects a program's writes into Program Files, and the newer of the two is taken. $0 is 1
+; when a list was taken.
 Function TakeEarlierList
     StrCpy $2 $INSTDIR "" 3
     SetShellVarContext current
@@ -92,16 +92,19 @@ Function TakeEarlierList
             StrCpy $7 1
         ${EndIf}
     ${EndIf}
+    StrCpy $0 0
     ClearErrors
     ${If} $7 == 1
         CopyFiles /SILENT $1 "${DATA_DIR}\clients"
         ${IfNot} ${Errors}
+            StrCpy $0 1
             Delete "$INSTDIR\clients"
             DetailPrint "The station list was taken from $1 to ${DATA_DIR}."
         ${EndIf}
     ${Else}
         Rename "$INSTDIR\clients" "${DATA_DIR}\clients"
         ${IfNot} ${Errors}
+            StrCpy $0 1
             DetailPrint "The station list moved from $INSTDIR to ${DATA_DIR}."
         ${EndIf}
     ${EndIf}
@@ -126,7 +129,7 @@ Function MakeDataFolder
     ${EndIf}
     ${IfNot} ${FileExists} "${DATA_DIR}\clients"
         Call TakeEarlierList
-        ${If} ${Errors}
+        ${If} $0 != 1
             File "/oname=${DATA_DIR}\clients" "${RELEASE_DIR}/clients"
         ${EndIf}
     ${EndIf}
