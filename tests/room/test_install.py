@@ -599,11 +599,16 @@ PAGE_SUBTEXT = "1038"
 NEXT = "1"
 
 
+def press_keys(room, *keys):
+    subprocess.run(["xdotool", "key", *keys], env={**os.environ, "DISPLAY": room.display_name},
+                   check=True, timeout=10)
+
+
 def type_text(room, text):
     """Replaces the text of the focused field, keystroke by keystroke."""
-    env = {**os.environ, "DISPLAY": room.display_name}
-    subprocess.run(["xdotool", "key", "ctrl+a", "BackSpace"], env=env, check=True, timeout=10)
-    subprocess.run(["xdotool", "type", "--delay", "20", text], env=env, check=True, timeout=30)
+    press_keys(room, "ctrl+a", "BackSpace")
+    subprocess.run(["xdotool", "type", "--delay", "20", text],
+                   env={**os.environ, "DISPLAY": room.display_name}, check=True, timeout=30)
 
 
 def test_agent_installer_page_keeps_an_unchanged_list_and_writes_a_typed_one(room_factory,
@@ -616,10 +621,10 @@ def test_agent_installer_page_keeps_an_unchanged_list_and_writes_a_typed_one(roo
     written_by_hand = b"# the desk\r\n198.51.100.5\t# front\r\n\t\x0c\r\n   198.51.100.6\r\n"
     (folder / "servers").write_bytes(written_by_hand)
 
-    def install(*typed):
+    def install(*typed, blocked=False):
         """Runs the installer with pages; on the address page types each text in turn and
-        presses Install, closing the box that each text but the last brings by its rejection.
-        Returns the boxes' texts."""
+        presses Install, closing the box that each text but the last brings by its rejection;
+        blocked ticks the box that makes the agent start blocked. Returns the boxes' texts."""
         setup = station.start(release / "VorlekClient-setup.exe")
         boxes = []
         assert station.probe("click", SETUP_WINDOW, NEXT).returncode == 0
@@ -630,6 +635,9 @@ def test_agent_installer_page_keeps_an_unchanged_list_and_writes_a_typed_one(roo
         for index, text in enumerate(texts):
             if text is not None:
                 type_text(room, text)
+            if blocked and index == len(texts) - 1:
+                # The box after the one of the orders, in the order of the keyboard.
+                press_keys(room, "Tab", "Tab", "space")
             assert station.probe("click", SETUP_WINDOW, NEXT).returncode == 0
             if index < len(texts) - 1:
                 closed = station.probe("close-box", SETUP_BOX, "15000")
@@ -651,10 +659,12 @@ def test_agent_installer_page_keeps_an_unchanged_list_and_writes_a_typed_one(roo
     assert (folder / "servers").read_bytes() == written_by_hand
     assert shortcut_arguments(station, STARTUP_SHORTCUT) == "/hold=hooks /orders=servers"
 
-    assert install("frontdesk2", "", "198.51.100.7, 198.51.100.8") == [
+    assert install("frontdesk2", "", "198.51.100.7, 198.51.100.8", blocked=True) == [
         '"frontdesk2" is neither a dotted address nor a computer name without digits.',
         NOBODY_TO_OBEY]
     assert (folder / "servers").read_bytes() == b"198.51.100.7\r\n198.51.100.8\r\n"
+    assert shortcut_arguments(station, STARTUP_SHORTCUT) == (
+        "/hold=hooks /orders=servers /start=blocked")
     # Runs with pages show their notes and leave no log.
     assert not (folder / "setup.log").exists()
 

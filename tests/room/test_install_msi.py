@@ -209,9 +209,9 @@ def test_agent_package_installs_with_a_user_interface_and_a_repair_keeps_its_set
             "/hold=hooks /orders=servers /start=blocked"), repair
 
     # An upgrade of an installation from before the switch of orders, which obeyed every
-    # console, goes on obeying every console.
+    # console, goes on obeying every console, consoles named or not.
     station.wine("reg", "delete", AGENT_SWITCHES, "/v", "Orders", "/f", check=True)
-    upgrade = run_msiexec(station, "/i", package, ui="/qr")
+    upgrade = run_msiexec(station, "/i", package, "SERVERS=198.51.100.10", ui="/qr")
     assert upgrade.exit_code == 0, upgrade.trace[-3000:]
     assert shortcut_arguments(station, STARTUP_SHORTCUT) == (
         "/hold=hooks /orders=any /start=blocked")
