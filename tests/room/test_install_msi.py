@@ -248,7 +248,7 @@ def test_console_package_installs_upgrades_and_uninstalls(room_factory, packages
     roomlib.kill_pids([pid])
 
     (data / "clients").write_bytes(OPERATORS_LIST)
-    assert run_msiexec(host, "/i", package).exit_code == 0
+    assert run_msiexec(host, "/i", package, ui="/qr").exit_code == 0
     assert (data / "clients").read_bytes() == OPERATORS_LIST
     assert shortcut_arguments(host, MENU_SHORTCUT) == "/hellos=listed"
 
