@@ -506,7 +506,8 @@ SERVERS_ENTRIES = [
     ("999.1.1.1", '"999.1.1.1" is neither a dotted address nor a computer name without digits.'),
     ("1.2.3.4.5", '"1.2.3.4.5" is neither a dotted address nor a computer name without digits.'),
     ("front!desk", '"front!desk" holds a character that no address or computer name holds.'),
-    ("CONSOLE", None),
+    ("{address}", None),
+    ("console", None),
 ]
 
 
@@ -518,7 +519,7 @@ def test_setup_the_package_and_the_agent_take_the_same_console_addresses(room_fa
     console_port = console.peer(receive_broadcasts=False)
     switches = ["/HOLD=hooks", "/ORDERS=servers"]
     for entry, refusal in SERVERS_ENTRIES:
-        entry = entry.replace("CONSOLE", console.address)
+        entry = entry.format(address=console.address)
         setup = run_setup(station, release / "VorlekClient-setup.exe", f"/SERVERS={entry}",
                           *switches)
         package = run_msiexec(station, "/i", release / "VorlekClient.msi", f"SERVERS={entry}",
@@ -527,7 +528,8 @@ def test_setup_the_package_and_the_agent_take_the_same_console_addresses(room_fa
         agent = station.start(release / "VorlekClient.exe", *[s.lower() for s in switches])
         if refusal is None:
             assert (setup.exit_code, package.exit_code) == (0, 0), entry
-            assert console_port.recv(START_TIMEOUT) == (HELLO, (station.address, 10001))
+            for datagram in (HELLO, AVAILABLE_REPORT):
+                assert console_port.recv(START_TIMEOUT) == (datagram, (station.address, 10001))
             agent.kill()
             assert run_msiexec(station, "/x", release / "VorlekClient.msi").exit_code == 0
             run_setup(station, "C:\\Program Files\\Vorlek Client\\Uninstall.exe",
