@@ -1,9 +1,9 @@
 ; VorlekClient-setup.exe: installs the workstation agent.
 ;
 ; Silent use: VorlekClient-setup.exe /S /SERVERS=address[,address...] [/HOLD=device|hooks]
-; [/ORDERS=any|servers] [/START=available|blocked] [/D=folder] (/D= last, without quotes).
-; Without /SERVERS= an existing "servers" stays as it is; without /HOLD=, /ORDERS= and /START=
-; an upgrade keeps the switches of the installation before it, and a first installation chooses
+; [/ORDERS=any|servers] [/START=available|blocked] [/COUNTDOWN=off|on] [/D=folder] (/D= last,
+; without quotes). Without /SERVERS= an existing "servers" stays as it is; without /HOLD=,
+; /ORDERS=, /START= and /COUNTDOWN= an upgrade keeps the switches of the installation before it, and a first installation chooses
 ; them (see ChooseSwitches).
 
 !define PRODUCT "Vorlek Client"
@@ -30,12 +30,15 @@ Var Orders          ; its /orders= value: "any", "servers", or "" while not chos
 Var OrdersBox
 Var Start           ; its /start= value: "available", "blocked", or "" while not chosen
 Var StartBox
+Var Countdown       ; its /countdown= value: "off", "on", or "" while not chosen
+Var CountdownBox
 Var DeviceThere     ; 1 when the input-lock device opens
 
 ; The switches the installation chose are kept with its uninstall entry, for the next upgrade.
 !define HOLD_VALUE "Hold"
 !define ORDERS_VALUE "Orders"
 !define START_VALUE "Start"
+!define COUNTDOWN_VALUE "Countdown"
 ; Under /orders=servers without a console in "servers" the agent stops at every start.
 !define NOBODY_TO_OBEY "/orders=servers needs the address of a console: with none, the agent would obey nobody and stop at every start."
 
@@ -170,6 +173,7 @@ Function .onInit
     !insertmacro ReadSwitchOption "/HOLD=" $Hold "device" "hooks"
     !insertmacro ReadSwitchOption "/ORDERS=" $Orders "any" "servers"
     !insertmacro ReadSwitchOption "/START=" $Start "available" "blocked"
+    !insertmacro ReadSwitchOption "/COUNTDOWN=" $Countdown "off" "on"
     ; Without the options an upgrade keeps the earlier installation's choice; an installation
     ; from before the switches obeyed everyone, and so does its upgrade.
     ${If} $Hold == ""
@@ -185,6 +189,9 @@ Function .onInit
     ${EndIf}
     ${If} $Start == ""
         ReadRegStr $Start HKLM "${UNINSTALL_KEY}" "${START_VALUE}"
+    ${EndIf}
+    ${If} $Countdown == ""
+        ReadRegStr $Countdown HKLM "${UNINSTALL_KEY}" "${COUNTDOWN_VALUE}"
     ${EndIf}
 FunctionEnd
 
@@ -217,7 +224,12 @@ Function ServersPage
     ${If} $Start == "blocked"
         ${NSD_Check} $StartBox
     ${EndIf}
-    ${NSD_CreateLabel} 0 90u 100% 44u "Where the input-lock driver is installed, it holds keyboard and mouse of a locked workstation (/hold=device); where it is not, the agent holds them itself (/hold=hooks). The agent starts at every logon, from the Startup folder of all users."
+    ${NSD_CreateCheckbox} 0 86u 100% 12u "Show the customer the time left in a corner of the screen"
+    Pop $CountdownBox
+    ${If} $Countdown == "on"
+        ${NSD_Check} $CountdownBox
+    ${EndIf}
+    ${NSD_CreateLabel} 0 104u 100% 36u "Where the input-lock driver is installed, it holds keyboard and mouse of a locked workstation (/hold=device); where it is not, the agent holds them itself (/hold=hooks). The agent starts at every logon, from the Startup folder of all users."
     Pop $0
     nsDialogs::Show
 FunctionEnd
@@ -249,6 +261,12 @@ Function ServersPageLeave
         StrCpy $Start "blocked"
     ${Else}
         StrCpy $Start "available"
+    ${EndIf}
+    ${NSD_GetState} $CountdownBox $0
+    ${If} $0 == ${BST_CHECKED}
+        StrCpy $Countdown "on"
+    ${Else}
+        StrCpy $Countdown "off"
     ${EndIf}
 FunctionEnd
 
@@ -292,6 +310,9 @@ Function ChooseSwitches
     ${EndIf}
     ${If} $Start == ""
         StrCpy $Start "available"
+    ${EndIf}
+    ${If} $Countdown == ""
+        StrCpy $Countdown "off"
     ${EndIf}
     StrCpy $0 1
     ${If} $Orders == "servers"
@@ -339,11 +360,14 @@ Section "Vorlek Client"
 
     ; A shortcut in the common Startup folder starts the agent at every user's logon with the
     ; installation folder ($OUTDIR) as its working directory; a Run key would start it in the
-    ; system folder, where it finds no "servers". It names /start= only when the agent starts
-    ; blocked.
+    ; system folder, where it finds no "servers". It names /start= and /countdown= only when
+    ; they are not the default.
     StrCpy $0 "/hold=$Hold /orders=$Orders"
     ${If} $Start == "blocked"
         StrCpy $0 "$0 /start=blocked"
+    ${EndIf}
+    ${If} $Countdown == "on"
+        StrCpy $0 "$0 /countdown=on"
     ${EndIf}
     CreateShortCut "${STARTUP_SHORTCUT}" "$INSTDIR\${PROGRAM}" $0 "$INSTDIR\${PROGRAM}" 0 \
         SW_SHOWNORMAL "" "Vorlek workstation agent"
@@ -352,6 +376,7 @@ Section "Vorlek Client"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "${HOLD_VALUE}" $Hold
     WriteRegStr HKLM "${UNINSTALL_KEY}" "${ORDERS_VALUE}" $Orders
     WriteRegStr HKLM "${UNINSTALL_KEY}" "${START_VALUE}" $Start
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "${COUNTDOWN_VALUE}" $Countdown
     Call AddFirewallRule
 
     ${If} $Hold == "device"

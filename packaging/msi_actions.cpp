@@ -37,6 +37,7 @@ constexpr SwitchProperty kAgentSwitches[] = {
     {L"HOLD", L"device", L"hooks"},
     {L"ORDERS", L"any", L"servers"},
     {L"START", L"available", L"blocked"},
+    {L"COUNTDOWN", L"off", L"on"},
 };
 
 constexpr char kNobodyToObey[] =

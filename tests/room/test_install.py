@@ -465,6 +465,7 @@ def test_agent_installer_notes_a_missing_driver_and_rejects_unusable_addresses(r
             ("/HOLD=hook", '/HOLD=: "hook" is neither device nor hooks. Nothing was changed.'),
             ("/START=block",
              '/START=: "block" is neither available nor blocked. Nothing was changed.'),
+            ("/COUNTDOWN=1", '/COUNTDOWN=: "1" is neither off nor on. Nothing was changed.'),
             ("/ORDERS=servers", NOBODY_TO_OBEY + " Nothing was changed.")]:
         rejected = run_setup(station, installer, option)
         assert rejected.exit_code == 2
@@ -483,19 +484,19 @@ def test_agent_installer_notes_a_missing_driver_and_rejects_unusable_addresses(r
     assert shortcut_arguments(station, STARTUP_SHORTCUT) == "/hold=hooks /orders=any"
 
     # The device, when asked for, is what the driver note is about; an upgrade keeps it, and a
-    # station that starts blocked.
-    for options in (["/HOLD=device", "/START=Blocked"], []):
+    # station that starts blocked and shows the customer's countdown.
+    for options in (["/HOLD=device", "/START=Blocked", "/COUNTDOWN=On"], []):
         (folder / "setup.log").unlink()
         assert run_setup(station, installer, *options).exit_code == 0
         assert NO_DRIVER_NOTE in setup_log(folder)
         assert shortcut_arguments(station, STARTUP_SHORTCUT) == (
-            "/hold=device /orders=any /start=blocked")
+            "/hold=device /orders=any /start=blocked /countdown=on")
 
     # An upgrade of an installation from before the switches, which obeyed every console, goes
     # on obeying every console once "servers" names one.
     station.wine("reg", "delete", UNINSTALL_KEY + "VorlekClient", "/v", "Orders", "/f", check=True)
     (folder / "servers").write_bytes(b"198.51.100.9\r\n")
-    assert run_setup(station, installer, "/START=available").exit_code == 0
+    assert run_setup(station, installer, "/START=available", "/COUNTDOWN=off").exit_code == 0
     assert shortcut_arguments(station, STARTUP_SHORTCUT) == "/hold=device /orders=any"
 
 

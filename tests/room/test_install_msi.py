@@ -127,6 +127,9 @@ def test_agent_package_installs_with_properties_upgrades_and_uninstalls(room_fac
             (["HOLD=hook"], None, None, "HOLD is device or hooks."),
             (["START=block"], None, None, "START is available or blocked."),
             (["START=Blocked"], None, "/hold=hooks /orders=any /start=blocked", None),
+            (["COUNTDOWN=1"], None, None, "COUNTDOWN is off or on."),
+            (["COUNTDOWN=On", "START=blocked"], None,
+             "/hold=hooks /orders=any /start=blocked /countdown=on", None),
             (["SERVERS=desk, pc1"], None, None,
              'SERVERS: "pc1" is neither a dotted address nor a computer name without digits. '
              "Nothing was changed."),
@@ -202,7 +205,7 @@ def test_agent_package_installs_with_a_user_interface_and_a_repair_keeps_its_set
     # for by the properties that /fa sets.)
     for repair in (["REINSTALL=ALL", "REINSTALLMODE=amus"], []):
         run = run_msiexec(station, "/i", earlier, *repair, "SERVERS=198.51.100.66", "HOLD=device",
-                          "ORDERS=any", "START=available")
+                          "ORDERS=any", "START=available", "COUNTDOWN=on")
         assert run.exit_code == 0, run.trace[-3000:]
         assert (folder / "servers").read_bytes() == b"198.51.100.9\r\n", repair
         assert shortcut_arguments(station, STARTUP_SHORTCUT) == (
