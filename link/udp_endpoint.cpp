@@ -82,23 +82,17 @@ bool UdpEndpoint::FollowHostAddress() {
         return false;
     }
     const Ipv4 address = InetAddr(*text);
-    if (socketOpen_ && address == localAddress_.address) {
+    if (address == localAddress_.address) {
         return false;
     }
-    // One socket at a time: the old one goes first. Where the new one cannot be bound yet, the
-    // next call tries again.
-    if (socketOpen_) {
-        sockets_.CloseSocket();
-        socketOpen_ = false;
-    }
-    if (!OpenSocket(nullptr)) {
+    // The old socket stays in use until the new one is bound; where the new one cannot be bound
+    // yet, the next call tries again.
+    sockets_.SetAside();
+    if (!OpenSocket(nullptr) || !sockets_.Bind(address, kStationPort)) {
+        sockets_.RestoreSetAside();
         return false;
     }
-    if (!sockets_.Bind(address, kStationPort)) {
-        sockets_.CloseSocket();
-        socketOpen_ = false;
-        return false;
-    }
+    sockets_.DropSetAside();
     addressText_ = *text;
     localAddress_ = Peer{address, kStationPort};
     return true;

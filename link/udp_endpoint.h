@@ -31,9 +31,9 @@ public:
 
     // When the host's first address is no longer the bound one (a network that came up after
     // the start, a new address from DHCP): a new socket, set up as at the start without any box,
-    // bound to the new address in place of the old one. true when the endpoint has just been
-    // bound anew; false when nothing changed or the new socket could not be bound, which the
-    // next call tries again.
+    // bound to the new address in place of the old one, which stays in use until then. true when
+    // the endpoint has just been bound anew; false when nothing changed or the new socket could
+    // not be bound, which the next call tries again.
     bool FollowHostAddress();
 
 private:

@@ -46,6 +46,9 @@ public:
     }
     int LastError() override { return ++error; }
     void CloseSocket() override { Call("close"); }
+    void SetAside() override { Call("set aside"); }
+    void DropSetAside() override { Call("drop set aside"); }
+    void RestoreSetAside() override { Call("restore set aside"); }
     void Cleanup() override { Call("cleanup"); }
 
 private:
@@ -176,12 +179,13 @@ TEST(UdpEndpoint, FollowsANewFirstAddressWithANewSocketQuietlyAndTriesAgainAfter
     EXPECT_FALSE(endpoint.FollowHostAddress());
     EXPECT_EQ(endpoint.getLocalAddress()->address, MakeAddress(198, 51, 100, 11));
     EXPECT_EQ(endpoint.addressText(), "198.51.100.11");
-    EXPECT_THAT(sockets.calls,
-                ElementsAre("gethostbyname vlhost1", "gethostbyname vlhost1",
-                            "gethostbyname vlhost1", "close", "socket", "broadcast", "reuse",
-                            "nonblocking", "no resets", "bind 198.51.100.11:10001", "close",
-                            "gethostbyname vlhost1", "socket", "broadcast", "reuse", "nonblocking",
-                            "no resets", "bind 198.51.100.11:10001", "gethostbyname vlhost1"));
+    EXPECT_THAT(
+        sockets.calls,
+        ElementsAre("gethostbyname vlhost1", "gethostbyname vlhost1", "gethostbyname vlhost1",
+                    "set aside", "socket", "broadcast", "reuse", "nonblocking", "no resets",
+                    "bind 198.51.100.11:10001", "restore set aside", "gethostbyname vlhost1",
+                    "set aside", "socket", "broadcast", "reuse", "nonblocking", "no resets",
+                    "bind 198.51.100.11:10001", "drop set aside", "gethostbyname vlhost1"));
     EXPECT_THAT(boxes.shown, IsEmpty());
     endpoint.Close();
     EXPECT_FALSE(endpoint.FollowHostAddress());
