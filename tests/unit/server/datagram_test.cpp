@@ -21,7 +21,7 @@ TEST_F(DatagramTest, HelloRegistersStationSelectsItsRowAndAsksTheSenderForItsSta
     EXPECT_EQ(Record(0).status, 0u);
     EXPECT_THAT(room.rows.Rows(), ElementsAre("vlhost1 ( 198.51.100.11 )"));
     EXPECT_THAT(room.rows.SelectedRows(), ElementsAre("vlhost1 ( 198.51.100.11 )"));
-    EXPECT_THAT(room.network.sent, ElementsAre(To(kHost1, kAgentPort, {0x04})));
+    EXPECT_THAT(room.network.sent, ElementsAre(To(kHost1, kAgentPort, {0x04}), Warning(kHost1)));
     EXPECT_EQ(server->savedSelection()[0], 0);
     EXPECT_EQ(server->savedSelection()[1], -1);
 
@@ -31,21 +31,191 @@ TEST_F(DatagramTest, HelloRegistersStationSelectsItsRowAndAsksTheSenderForItsSta
                 ElementsAre("N/A ( 198.51.100.14 )", "vlhost1 ( 198.51.100.11 )"));
     EXPECT_THAT(room.rows.SelectedRows(),
                 ElementsAre("N/A ( 198.51.100.14 )", "vlhost1 ( 198.51.100.11 )"));
-    EXPECT_EQ(room.network.sent.back(), To(kNameless, 10001, {0x04}));
+    EXPECT_THAT(
+        room.network.sent,
+        ElementsAre(To(kHost1, kAgentPort, {0x04}), Warning(kHost1), To(kNameless, 10001, {0x04}),
+                    To(kNameless, 10001, {0x03, 0x58, 0x02, 0x00, 0x90})));
+
+    // That selection is the console's: the stations' first reports drop it, and a command
+    // reaches nobody the operator did not select.
+    Receive(kHost1, {0x04, 0x02, 0x00, 0x00, 0x80});
+    Receive(kNameless, {0x04, 0x02, 0x00, 0x00, 0x80});
+    room.network.sent.clear();
+    server->SendToSelected(0x80000008);
+    EXPECT_THAT(room.rows.SelectedRows(), IsEmpty());
+    EXPECT_THAT(room.network.sent, IsEmpty());
 }
 
-TEST_F(DatagramTest, SecondHelloOnlyGrowsTheAddressArray) {
-    Start({kHost1});
+TEST_F(DatagramTest, SecondHelloOfAStationWithoutStateOnlyGetsTheWarning) {
+    Start({kHost1, kHost1});
     Receive(kHost1, {0x01});
     ClearRecords();
+    server->setWarningTime(300);
 
     Receive(kHost1, {0x01});
 
-    EXPECT_EQ(Addresses(), (std::vector<Ipv4>{kHost1, kHost1, kHost1}));
+    EXPECT_EQ(Addresses(), (std::vector<Ipv4>{kHost1, kHost1}));
     EXPECT_EQ(server->stations().size(), 1u);
     EXPECT_THAT(room.rows.Rows(), ElementsAre("vlhost1 ( 198.51.100.11 )"));
     EXPECT_THAT(room.journal, IsEmpty());
+    EXPECT_THAT(room.network.sent,
+                ElementsAre(To(kHost1, kAgentPort, {0x03, 0x2C, 0x01, 0x00, 0x90})));
+
+    server->setFlags(server->flags() & ~WarningFlag);
+    room.network.sent.clear();
+    Receive(kHost1, {0x01});
     EXPECT_THAT(room.network.sent, IsEmpty());
+}
+
+TEST_F(DatagramTest, RestartedAgentGetsBackWhatItHadUnlessTheOperatorOrderedTheRestart) {
+    Start({kHost1});
+    Receive(kHost1, {0x04, 0x5A, 0x00, 0x00, 0x00});
+    ClearRecords();
+
+    // Logged off and on: its agent says hello again and reports AVAILABLE.
+    Receive(kHost1, {0x01});
+    EXPECT_EQ(Record(0).status, OffMark + 90);
+    Receive(kHost1, {0x04, 0x02, 0x00, 0x00, 0x80});
+
+    EXPECT_THAT(room.network.sent,
+                ElementsAre(To(kHost1, kAgentPort, {0x04}), Warning(kHost1),
+                            To(kHost1, kAgentPort, {0x03, 0x5A, 0x00, 0x00, 0x00})));
+    EXPECT_THAT(room.boxes.shown, IsEmpty());
+    EXPECT_THAT(room.rows.Rows(),
+                ElementsAre("vlhost1 ( 198.51.100.11 ) -- state NORMAL, remains 00:01:30"));
+    EXPECT_EQ(Record(0).status, 90u);
+
+    // "R&eboot": the report right after it carries the old time; the restart comes back free.
+    room.rows.SetSelected(0, true);
+    server->OnSelectionChanged();
+    server->SendToSelected(0x80000008);
+    Receive(kHost1, {0x04, 0x5A, 0x00, 0x00, 0x00});
+    room.network.sent.clear();
+    Receive(kHost1, {0x01});
+    Receive(kHost1, {0x04, 0x02, 0x00, 0x00, 0x80});
+    EXPECT_THAT(room.network.sent, ElementsAre(Warning(kHost1)));
+    EXPECT_THAT(room.rows.Rows(), ElementsAre("vlhost1 ( 198.51.100.11 ) -- state AVAILABLE"));
+
+    // The order lasted until that Hello: the next restart gets back what it had.
+    Receive(kHost1, {0x04, 0x00, 0x00, 0x00, 0x80});
+    Receive(kHost1, {0x01});
+    room.network.sent.clear();
+    Receive(kHost1, {0x04, 0x02, 0x00, 0x00, 0x80});
+    EXPECT_THAT(room.network.sent,
+                ElementsAre(To(kHost1, kAgentPort, {0x03, 0x00, 0x00, 0x00, 0x80})));
+}
+
+struct AnswerCase {
+    const char* name;
+    StatusWord stored;
+    StatusWord reported;
+    Restart restart;
+    bool offShown;
+    ReportAnswer answer;
+};
+
+TEST(AnswerReport, GivesTheStoredStateBackOnlyToAnAgentThatLostIt) {
+    constexpr StatusWord kAvailable = 0x80000002;
+    constexpr StatusWord kBlocked = 0x80000003;
+    constexpr auto kNone = Restart::None;
+    constexpr auto kUnordered = Restart::Unordered;
+    const AnswerCase cases[] = {
+        {"plain report", 90, 60, kNone, false, {60, 60, std::nullopt, false, false}},
+        {"PAUSED keeps the seconds",
+         90,
+         0x80000001,
+         kNone,
+         false,
+         {0x80000001, 90, std::nullopt, false, false}},
+        {"BLOCKED again",
+         kBlocked,
+         kBlocked,
+         kNone,
+         false,
+         {kBlocked, kBlocked, std::nullopt, false, false}},
+        {"populated, never answered",
+         OffMark,
+         kBlocked,
+         kNone,
+         true,
+         {kBlocked, kBlocked, std::nullopt, false, true}},
+        {"OFF, then AVAILABLE", OffMark + 90, kAvailable, kNone, true, {90, 90, 90, true, false}},
+        {"OFF while paused",
+         OffMark + PausedFlag + 600,
+         kAvailable,
+         kNone,
+         true,
+         {600, 600, 600, true, false}},
+        {"OFF, ran out and locked",
+         OffMark + 90,
+         kBlocked,
+         kNone,
+         true,
+         {kBlocked, kBlocked, std::nullopt, true, true}},
+        {"OFF, then its own time",
+         OffMark + 90,
+         30,
+         kNone,
+         true,
+         {30, 30, std::nullopt, true, false}},
+        {"OFF with a reboot word",
+         OffMark + 0x80000008,
+         kAvailable,
+         kNone,
+         true,
+         {kAvailable, kAvailable, std::nullopt, true, false}},
+        {"restart, AVAILABLE",
+         OffMark + 90,
+         kAvailable,
+         kUnordered,
+         false,
+         {90, 90, 90, false, false}},
+        {"restart, starting BLOCKED",
+         OffMark + 90,
+         kBlocked,
+         kUnordered,
+         false,
+         {90, 90, 90, false, false}},
+        {"restart of a BLOCKED station",
+         OffMark + kBlocked,
+         kAvailable,
+         kUnordered,
+         false,
+         {kBlocked, kBlocked, kBlocked, false, false}},
+        {"restart after OFF, BLOCKED",
+         OffMark + 90,
+         kBlocked,
+         kUnordered,
+         true,
+         {90, 90, 90, true, false}},
+        {"restart, its own time",
+         OffMark + 90,
+         30,
+         kUnordered,
+         false,
+         {30, 30, std::nullopt, false, false}},
+        {"ordered, shown OFF meanwhile",
+         OffMark + 90,
+         kAvailable,
+         Restart::OrderedDone,
+         true,
+         {kAvailable, kAvailable, std::nullopt, true, false}},
+        {"ordered, no Hello yet",
+         OffMark + 90,
+         kAvailable,
+         Restart::Ordered,
+         true,
+         {kAvailable, kAvailable, std::nullopt, true, false}},
+    };
+    for (const AnswerCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ReportAnswer answer = AnswerReport(c.stored, c.reported, c.restart, c.offShown);
+        EXPECT_EQ(answer.shown, c.answer.shown);
+        EXPECT_EQ(answer.stored, c.answer.stored);
+        EXPECT_EQ(answer.command, c.answer.command);
+        EXPECT_EQ(answer.announceOn, c.answer.announceOn);
+        EXPECT_EQ(answer.announceBlocked, c.answer.announceBlocked);
+    }
 }
 
 TEST_F(DatagramTest, UnderHellosListedOnlyAnAddressOfTheArrayIsRegistered) {
@@ -58,9 +228,9 @@ TEST_F(DatagramTest, UnderHellosListedOnlyAnAddressOfTheArrayIsRegistered) {
     EXPECT_THAT(room.network.sent, IsEmpty());
 
     Receive(kHost1, {0x01});
-    EXPECT_EQ(Addresses(), (std::vector<Ipv4>{kHost1, kHost1}));
+    EXPECT_EQ(Addresses(), std::vector<Ipv4>{kHost1});
     EXPECT_THAT(room.rows.SelectedRows(), ElementsAre("vlhost1 ( 198.51.100.11 )"));
-    EXPECT_THAT(room.network.sent, ElementsAre(To(kHost1, kAgentPort, {0x04})));
+    EXPECT_THAT(room.network.sent, ElementsAre(To(kHost1, kAgentPort, {0x04}), Warning(kHost1)));
 }
 
 TEST(ServerSwitches, HellosIsReadWithoutRegardToCaseAndAnythingElseIsRefused) {
@@ -96,9 +266,8 @@ TEST_F(DatagramTest, FirstReportOfListedStationAddsItsRowThenRewritesIt) {
     EXPECT_THAT(room.journal,
                 ElementsAre("add vlhost1 ( 198.51.100.11 )", "delete vlhost1 ( 198.51.100.11 )",
                             "add vlhost1 ( 198.51.100.11 ) -- state NORMAL, remains 00:01:30"));
-    // The rewritten row keeps the selection of the added one; the saved selection names row 0.
-    EXPECT_THAT(room.rows.SelectedRows(),
-                ElementsAre("vlhost1 ( 198.51.100.11 ) -- state NORMAL, remains 00:01:30"));
+    // The rewritten row is not selected; the saved selection names row 0.
+    EXPECT_THAT(room.rows.SelectedRows(), IsEmpty());
     EXPECT_EQ(server->savedSelection()[0], 0);
     EXPECT_THAT(room.network.sent, IsEmpty());
 }
@@ -229,9 +398,9 @@ TEST_F(DatagramTest, CountingStationBackFromOffIsGivenItsTimeAgain) {
                 ElementsAre(To(kHost1, kAgentPort, {0x03, 0x5A, 0x00, 0x00, 0x00})));
     EXPECT_THAT(
         room.journal,
-        ElementsAre("box Client 'vlhost1' ( 198.51.100.11 ) is ON", "box closed", "foreground",
-                    "delete vlhost1 ( 198.51.100.11 ) -- state OFF, remains 00:01:30",
-                    "add vlhost1 ( 198.51.100.11 ) -- state NORMAL, remains 00:01:30"));
+        ElementsAre("delete vlhost1 ( 198.51.100.11 ) -- state OFF, remains 00:01:30",
+                    "add vlhost1 ( 198.51.100.11 ) -- state NORMAL, remains 00:01:30",
+                    "box Client 'vlhost1' ( 198.51.100.11 ) is ON", "box closed", "foreground"));
     EXPECT_EQ(room.boxes.shown.at(0), (ShownBox{"Client 'vlhost1' ( 198.51.100.11 ) is ON",
                                                 "Vorlek Information", BoxIcon::Information}));
     EXPECT_EQ(Record(0).status, 90u);
@@ -342,14 +511,13 @@ TEST_F(DatagramTest, ReportHandledInsideTheOnBoxFindsTheStationAlreadyBack) {
     Receive(kHost1, {0x04, 0x02, 0x00, 0x00, 0x80});
 
     // One comeback: one restore command and one "is ON"; the nested BLOCKED report has its own
-    // box. The outer call finishes last, so its row and word stand.
+    // box. The outer call had finished its changes before its box, so the newer state stands.
     EXPECT_EQ(room.network.sent.size(), 1u);
     ASSERT_EQ(room.boxes.shown.size(), 2u);
     EXPECT_EQ(room.boxes.shown[0].text, "Client 'vlhost1' ( 198.51.100.11 ) is ON");
     EXPECT_EQ(room.boxes.shown[1].text, "Client 'vlhost1' ( 198.51.100.11 ) is BLOCKED");
-    EXPECT_THAT(room.rows.Rows(),
-                ElementsAre("vlhost1 ( 198.51.100.11 ) -- state NORMAL, remains 00:01:30"));
-    EXPECT_EQ(Record(0).status, 90u);
+    EXPECT_THAT(room.rows.Rows(), ElementsAre("vlhost1 ( 198.51.100.11 ) -- state BLOCKED"));
+    EXPECT_EQ(Record(0).status, 0x80000003u);
 }
 
 TEST_F(DatagramTest, ReportInsideTheBlockedBoxStays) {
