@@ -95,14 +95,6 @@ TEST_F(DatagramTest, RestartedAgentGetsBackWhatItHadUnlessTheOperatorOrderedTheR
     Receive(kHost1, {0x04, 0x02, 0x00, 0x00, 0x80});
     EXPECT_THAT(room.network.sent, ElementsAre(Warning(kHost1)));
     EXPECT_THAT(room.rows.Rows(), ElementsAre("vlhost1 ( 198.51.100.11 ) -- state AVAILABLE"));
-
-    // The order lasted until that Hello: the next restart gets back what it had.
-    Receive(kHost1, {0x04, 0x00, 0x00, 0x00, 0x80});
-    Receive(kHost1, {0x01});
-    room.network.sent.clear();
-    Receive(kHost1, {0x04, 0x02, 0x00, 0x00, 0x80});
-    EXPECT_THAT(room.network.sent,
-                ElementsAre(To(kHost1, kAgentPort, {0x03, 0x00, 0x00, 0x00, 0x80})));
 }
 
 struct AnswerCase {
@@ -115,97 +107,28 @@ struct AnswerCase {
 };
 
 TEST(AnswerReport, GivesTheStoredStateBackOnlyToAnAgentThatLostIt) {
-    constexpr StatusWord kAvailable = 0x80000002;
-    constexpr StatusWord kBlocked = 0x80000003;
+    constexpr StatusWord kFree = 0x80000002;
+    constexpr StatusWord kBlock = 0x80000003;
+    constexpr StatusWord kAway = OffMark + 90;      // marked, 90 s stored
+    constexpr StatusWord kGone = OffMark + kBlock;  // marked, BLOCKED stored
     constexpr auto kNone = Restart::None;
-    constexpr auto kUnordered = Restart::Unordered;
+    constexpr auto kAgain = Restart::Unordered;
+    constexpr auto kOrdered = Restart::Ordered;
+    constexpr auto kDone = Restart::OrderedDone;
     const AnswerCase cases[] = {
-        {"plain report", 90, 60, kNone, false, {60, 60, std::nullopt, false, false}},
-        {"PAUSED keeps the seconds",
-         90,
-         0x80000001,
-         kNone,
-         false,
-         {0x80000001, 90, std::nullopt, false, false}},
-        {"BLOCKED again",
-         kBlocked,
-         kBlocked,
-         kNone,
-         false,
-         {kBlocked, kBlocked, std::nullopt, false, false}},
-        {"populated, never answered",
-         OffMark,
-         kBlocked,
-         kNone,
-         true,
-         {kBlocked, kBlocked, std::nullopt, false, true}},
-        {"OFF, then AVAILABLE", OffMark + 90, kAvailable, kNone, true, {90, 90, 90, true, false}},
-        {"OFF while paused",
-         OffMark + PausedFlag + 600,
-         kAvailable,
-         kNone,
-         true,
-         {600, 600, 600, true, false}},
-        {"OFF, ran out and locked",
-         OffMark + 90,
-         kBlocked,
-         kNone,
-         true,
-         {kBlocked, kBlocked, std::nullopt, true, true}},
-        {"OFF, then its own time",
-         OffMark + 90,
-         30,
-         kNone,
-         true,
-         {30, 30, std::nullopt, true, false}},
-        {"OFF with a reboot word",
-         OffMark + 0x80000008,
-         kAvailable,
-         kNone,
-         true,
-         {kAvailable, kAvailable, std::nullopt, true, false}},
-        {"restart, AVAILABLE",
-         OffMark + 90,
-         kAvailable,
-         kUnordered,
-         false,
-         {90, 90, 90, false, false}},
-        {"restart, starting BLOCKED",
-         OffMark + 90,
-         kBlocked,
-         kUnordered,
-         false,
-         {90, 90, 90, false, false}},
-        {"restart of a BLOCKED station",
-         OffMark + kBlocked,
-         kAvailable,
-         kUnordered,
-         false,
-         {kBlocked, kBlocked, kBlocked, false, false}},
-        {"restart after OFF, BLOCKED",
-         OffMark + 90,
-         kBlocked,
-         kUnordered,
-         true,
-         {90, 90, 90, true, false}},
-        {"restart, its own time",
-         OffMark + 90,
-         30,
-         kUnordered,
-         false,
-         {30, 30, std::nullopt, false, false}},
-        {"ordered, shown OFF meanwhile",
-         OffMark + 90,
-         kAvailable,
-         Restart::OrderedDone,
-         true,
-         {kAvailable, kAvailable, std::nullopt, true, false}},
-        {"ordered, no Hello yet",
-         OffMark + 90,
-         kAvailable,
-         Restart::Ordered,
-         true,
-         {kAvailable, kAvailable, std::nullopt, true, false}},
+        {"plain report", 90, 60, kNone, false, {60, 60, {}, false, false}},
+        {"BLOCKED again", kBlock, kBlock, kNone, false, {kBlock, kBlock, {}, false, false}},
+        {"populated, BLOCKED", OffMark, kBlock, kNone, true, {kBlock, kBlock, {}, false, true}},
+        {"OFF, AVAILABLE", kAway, kFree, kNone, true, {90, 90, 90, true, false}},
+        {"OFF, PAUSED", OffMark + 600, 0x80000001, kNone, true, {0x80000001, 600, {}, true, false}},
+        {"OFF, ran out and locked", kAway, kBlock, kNone, true, {kBlock, kBlock, {}, true, true}},
+        {"restart, AVAILABLE", kAway, kFree, kAgain, false, {90, 90, 90, false, false}},
+        {"restart, starting BLOCKED", kAway, kBlock, kAgain, false, {90, 90, 90, false, false}},
+        {"restart after OFF", kAway, kBlock, kAgain, true, {90, 90, 90, true, false}},
+        {"was BLOCKED", kGone, kFree, kAgain, false, {kBlock, kBlock, kBlock, false, false}},
+        {"restart, own time", kAway, 30, kAgain, false, {30, 30, {}, false, false}},
+        {"ordered, OFF meanwhile", kAway, kFree, kDone, true, {kFree, kFree, {}, true, false}},
+        {"ordered, no Hello", kAway, kFree, kOrdered, false, {kFree, kFree, {}, false, false}},
     };
     for (const AnswerCase& c : cases) {
         SCOPED_TRACE(c.name);
