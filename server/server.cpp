@@ -217,7 +217,10 @@ void Server::HandleHello(Peer from) {
     }
     if (StationRecord* known = FindStation(from.address)) {
         if (TakeRestart(*known)) {
+            // An agent answers every command with its report: its warning follows the comeback,
+            // so that only the report asked for here meets the mark.
             ports_.network.SendTo(from, BuildStatusRequest());
+            return;
         }
     } else {
         if (stations_.empty()) {
@@ -266,6 +269,7 @@ void Server::HandleStatusReport(Peer from, StatusWord word) {
     }
     record->attemptsLeft = 0;
     record->waitTicks = 0;
+    const bool restarted = record->restart == Restart::Unordered;
     const ReportAnswer answer =
         AnswerReport(record->status, word, record->restart, record->offShown);
     // Word and row are in place before any box: a report handled while one is open is newer,
@@ -277,6 +281,9 @@ void Server::HandleStatusReport(Peer from, StatusWord word) {
     }
     if (answer.command) {
         ports_.network.SendTo(from, BuildCommand(*answer.command));
+    }
+    if (restarted) {
+        SendWarning(from);
     }
     const bool blocked = answer.shown == ModeWord(StationState::BLOCKED);
     if (blocked && !answer.announceBlocked) {

@@ -83,7 +83,8 @@ public:
     // One read notification of the socket: receives one datagram and acts on a Hello or a
     // StatusReport. Information boxes shown here run nested calls of the handlers. Under
     // /hellos=listed a Hello from an address outside the address array is dropped unanswered.
-    // While the client warning is enabled, every Hello taken is answered with it.
+    // While the client warning is enabled, every Hello taken is answered with it; a restart's
+    // after the report that answers the restart.
     void HandleDatagram();
 
     // Timer 1, once a second, in this order.

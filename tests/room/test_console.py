@@ -88,13 +88,13 @@ def test_hello_adds_a_selected_row_and_reports_rewrite_it(console_room, windows_
     assert rows is not None or unnamed_rows is not None
     nameless.answering = True
 
-    # A second hello is an agent started again: asked for its status and given the warning, it
-    # reports AVAILABLE and is given back what it had, with no notice and no new row. (Only the
+    # A second hello is an agent started again: asked for its status, it reports AVAILABLE and
+    # is given back what it had and the warning, with no notice and no new row. (Only the
     # ticker's row is left selected, so that its polls go to it alone.)
     console.select(console.row_texts().index(ticking))
     host2.forget()
     host2.send(HELLO, server)
-    restored = [WARNING, b"\x03\x02\x00\x00\x80"]
+    restored = [b"\x03\x02\x00\x00\x80", WARNING]
     assert roomlib.wait_until(lambda: [d for d in host2.datagrams() if d != STATUS_REQUEST]
                               == restored, 5), host2.datagrams()
     assert host2.datagrams()[0] == STATUS_REQUEST

@@ -77,9 +77,11 @@ TEST_F(DatagramTest, RestartedAgentGetsBackWhatItHadUnlessTheOperatorOrderedTheR
     EXPECT_EQ(Record(0).status, OffMark + 90);
     Receive(kHost1, {0x04, 0x02, 0x00, 0x00, 0x80});
 
-    EXPECT_THAT(room.network.sent,
-                ElementsAre(To(kHost1, kAgentPort, {0x04}), Warning(kHost1),
-                            To(kHost1, kAgentPort, {0x03, 0x5A, 0x00, 0x00, 0x00})));
+    // Its warning follows the comeback: the report that answers it finds no mark.
+    EXPECT_THAT(
+        room.network.sent,
+        ElementsAre(To(kHost1, kAgentPort, {0x04}),
+                    To(kHost1, kAgentPort, {0x03, 0x5A, 0x00, 0x00, 0x00}), Warning(kHost1)));
     EXPECT_THAT(room.boxes.shown, IsEmpty());
     EXPECT_THAT(room.rows.Rows(),
                 ElementsAre("vlhost1 ( 198.51.100.11 ) -- state NORMAL, remains 00:01:30"));
