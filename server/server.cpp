@@ -91,14 +91,6 @@ void Server::SendToAllStations(std::span<const std::uint8_t> bytes) {
     }
 }
 
-std::string Server::NameOf(Ipv4 address) {
-    auto name = ports_.names.LookUpAddress(address);
-    if (!name || name->empty()) {
-        return std::string(kUnknownName);
-    }
-    return std::move(*name);
-}
-
 void Server::HoldDrawing() {
     if (!drawingHeld_) {
         drawingHeld_ = true;
@@ -306,6 +298,7 @@ void Server::HandleStatusReport(Peer from, StatusWord word) {
 }
 
 void Server::OnTimerTick() {
+    ports_.rowNames.NewTick();
     RefreshCountdowns();
     RenameRows();
     CountCheckTick();
@@ -422,6 +415,7 @@ void Server::DeclareOff(StationRecord& record) {
 
 void Server::PopulateStations() {
     flags_ |= PopulatedFlag;
+    ports_.rowNames.Expect(addresses_.Addresses());
     for (const Ipv4 address : addresses_.Addresses()) {
         AppendStation(address).status |= OffMark;
         AddRow(RowText(RowName(address), address, OffState(0)));

@@ -46,12 +46,11 @@ struct StationRecord {
 
 struct ServerPorts {
     Network& network;
-    // Synchronous look-ups, for the notices; the rows take their names from rowNames.
-    NameService& names;
     MessageBoxes& boxes;
     StationList& rows;
     ConsoleWindow& window;
     Clock& clock;
+    // The names of the rows and of the notices.
     NameCache& rowNames;
 };
 
@@ -131,8 +130,8 @@ public:
     }
 
 private:
-    // The reverse look-up of an address, or "N/A": what a notice shows.
-    std::string NameOf(Ipv4 address);
+    // The kept name of an address, or the look-up of one never named: what a notice shows.
+    std::string NameOf(Ipv4 address) { return ports_.rowNames.NoticeName(address); }
     // The kept name of an address, looked up at first sight: what a row shows.
     std::string RowName(Ipv4 address) { return ports_.rowNames.RowName(address); }
     // The list draws its row changes together: the first change holds its drawing, a reselect

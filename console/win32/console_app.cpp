@@ -39,7 +39,7 @@ ConsoleApp::ConsoleApp()
     setsockopt(sockets_.socket(), SOL_SOCKET, SO_RCVBUF,
                reinterpret_cast<const char*>(&receiveBuffer), sizeof receiveBuffer);
     const Ipv4 own = endpoint_.getLocalAddress()->address;
-    server_.emplace(ServerPorts{network_, network_, boxes_, rows_, window_, clock_, rowNames_}, own,
+    server_.emplace(ServerPorts{network_, boxes_, rows_, window_, clock_, rowNames_}, own,
                     ReadHostList(kClientListFile, own, network_), hellos_);
     if (server_->addresses().Empty()) {
         server_->Discover();

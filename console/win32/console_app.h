@@ -62,7 +62,7 @@ private:
     UdpEndpoint endpoint_;
     WinsockNetwork network_;
     NameRefresher refresher_;
-    NameCache rowNames_{network_, refresher_};
+    NameCache rowNames_{refresher_};
     StationListBox rows_;
     MainDialogWindow window_;
     CalendarClock clock_;

@@ -1,6 +1,8 @@
 #include "console/win32/name_refresher.h"
 
 #include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "link/win32/winsock_network.h"
@@ -11,8 +13,8 @@ namespace vorlek {
 namespace {
 
 // Look-ups that may wait on the name server at the same time: with a server that answers in
-// 200 ms, 256 stations are each looked up again within 7 s.
-constexpr int kLookUpThreads = 8;
+// 200 ms, 2048 new stations are all named within 26 s.
+constexpr int kLookUpThreads = 16;
 // A thread with nothing due looks at the schedule again at least this often.
 constexpr DWORD kLongestIdleMs = 1000;
 constexpr SIZE_T kThreadStackBytes = 64 * 1024;
@@ -36,21 +38,29 @@ struct NameRefresher::Shared {
     Shared() {
         InitializeCriticalSection(&lock);
         wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        answered = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     }
     ~Shared() {
-        if (wake != nullptr) {
-            CloseHandle(wake);
+        for (const HANDLE event : {wake, answered}) {
+            if (event != nullptr) {
+                CloseHandle(event);
+            }
         }
         DeleteCriticalSection(&lock);
     }
     Shared(const Shared&) = delete;
     Shared& operator=(const Shared&) = delete;
 
-    // Everything below is guarded by lock, except wake.
+    // Everything below is guarded by lock, except the events.
     CRITICAL_SECTION lock;
     HANDLE wake = nullptr;
+    // Set when a first answer is put into firstAnswers.
+    HANDLE answered = nullptr;
     NameSchedule schedule;
     std::vector<RefreshedName> results;
+    // First look-ups whose answer the console's thread still waits for, and their answers.
+    std::unordered_set<Ipv4> awaited;
+    std::unordered_map<Ipv4, std::optional<std::string>> firstAnswers;
     HWND window = nullptr;
     UINT message = 0;
     bool announced = false;
@@ -87,6 +97,10 @@ DWORD WINAPI LookUpThread(void* parameter) {
         std::optional<std::string> name = LookUpAddressName(*address);
         Lock lock(shared.lock);
         shared.schedule.Done(*address, started);
+        if (shared.awaited.erase(*address) != 0) {
+            shared.firstAnswers.emplace(*address, name);
+            SetEvent(shared.answered);
+        }
         shared.results.push_back({*address, std::move(name)});
         if (!shared.announced && shared.window != nullptr) {
             shared.announced = PostMessageA(shared.window, shared.message, 0, 0) != FALSE;
@@ -109,17 +123,45 @@ void NameRefresher::Announce(HWND window, UINT message) {
     shared_->announced = false;
 }
 
-void NameRefresher::Keep(Ipv4 address) {
+void NameRefresher::LookUpFirst(Ipv4 address) {
     {
         Lock lock(shared_->lock);
         if (shared_->stopping) {
             return;
         }
-        shared_->schedule.Add(address, GetTickCount());
+        shared_->schedule.AddFirst(address);
+        shared_->awaited.insert(address);
     }
     if (!started_) {
         started_ = true;
         StartThreads();
+    }
+    SetEvent(shared_->wake);
+}
+
+FirstAnswer NameRefresher::AwaitFirst(Ipv4 address, std::chrono::microseconds longest) {
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    const auto waited = [start] {
+        return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
+    };
+    for (;;) {
+        {
+            Lock lock(shared_->lock);
+            if (const auto found = shared_->firstAnswers.find(address);
+                found != shared_->firstAnswers.end()) {
+                FirstAnswer answer{true, std::move(found->second), waited()};
+                shared_->firstAnswers.erase(found);
+                return answer;
+            }
+            if (waited() >= longest) {
+                // A later answer comes back as a refreshed name.
+                shared_->awaited.erase(address);
+                return {false, std::nullopt, waited()};
+            }
+        }
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(longest - waited());
+        WaitForSingleObject(shared_->answered, static_cast<DWORD>(left.count()));
     }
 }
 
