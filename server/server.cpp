@@ -86,8 +86,13 @@ StationRecord& Server::AppendStation(Ipv4 address) {
 }
 
 void Server::SendToAllStations(std::span<const std::uint8_t> bytes) {
+    const auto datagram = ReadDatagram(bytes);
     for (const Ipv4 address : addresses_.Addresses()) {
         ports_.network.SendTo(StationPeer(address), bytes);
+        if (datagram && datagram->type == static_cast<std::uint8_t>(DatagramType::Command) &&
+            datagram->word) {
+            RecordCommand(address, *datagram->word);
+        }
     }
 }
 
@@ -109,6 +114,39 @@ void Server::ShowNotice(const std::string& text) {
     // The operator reads the box beside the list as it is now.
     ReleaseDrawing();
     ports_.boxes.Show(text, kInformationCaption, BoxIcon::Information);
+}
+
+void Server::Announce(const std::string& name, Ipv4 address, std::string_view event) {
+    if (journal_ != nullptr) {
+        journal_->Record({name, address, event, std::nullopt});
+    }
+    if (notices_ == NoticeMode::Summary) {
+        summary_.Add(event, name, address);
+    } else {
+        ShowNotice(NoticeText(name, address, event));
+    }
+}
+
+void Server::ShowSummaries() {
+    if (showingSummaries_) {
+        return;
+    }
+    showingSummaries_ = true;
+    while (const auto text = summary_.TakeNext()) {
+        ShowNotice(*text);
+        ports_.window.BringToForeground();
+    }
+    showingSummaries_ = false;
+}
+
+void Server::RecordCommand(Ipv4 address, StatusWord word, bool restore) {
+    if (journal_ == nullptr) {
+        return;
+    }
+    if (const auto event = CommandEvent(word)) {
+        journal_->Record(
+            {NameOf(address), address, restore ? kRestoreEvent : event->name, event->seconds});
+    }
 }
 
 void Server::ClearDeathTimer() {
@@ -242,11 +280,12 @@ void Server::HandleStatusReport(Peer from, StatusWord word) {
                 restore != ModeWord(ModeCommand::Reboot)) {
                 word = restore;
                 ports_.network.SendTo(from, BuildCommand(word));
+                RecordCommand(address, word, true);
             }
             if (word != ModeWord(StationState::PAUSED)) {
                 record->status = word;
             }
-            ShowNotice(NoticeText(NameOf(address), address, "ON"));
+            Announce(NameOf(address), address, "ON");
             ports_.window.BringToForeground();
         }
     }
@@ -277,7 +316,7 @@ void Server::HandleStatusReport(Peer from, StatusWord word) {
             const std::string name = NameOf(address);
             const std::string text = RowText(name, address, kBlockedState);
             const int oldRow = RewriteRow(address, text);
-            ShowNotice(NoticeText(name, address, "BLOCKED"));
+            Announce(name, address, "BLOCKED");
             if (oldRow >= 0) {
                 // Rows may have moved while the box was open.
                 SelectRow(ports_.rows.FindPrefix(0, text));
@@ -306,6 +345,7 @@ void Server::OnTimerTick() {
     if ((flags_ & PopulatedFlag) == 0) {
         PopulateStations();
     }
+    ShowSummaries();
 }
 
 void Server::RefreshCountdowns() {
@@ -408,7 +448,7 @@ void Server::DeclareOff(StationRecord& record) {
         AddRow(text);
     }
     if (!wasOff) {
-        ShowNotice(NoticeText(name, address, "OFF"));
+        Announce(name, address, "OFF");
         ports_.window.BringToForeground();
     }
 }
@@ -506,6 +546,7 @@ void Server::SendToSelected(StatusWord word) {
     for (const int row : TakeSelection()) {
         if (const auto address = RowAddress(row)) {
             ports_.network.SendTo(StationPeer(*address), command);
+            RecordCommand(*address, OperatorWord(word));
         }
     }
 }
