@@ -1,8 +1,9 @@
 // Linked into benchmark builds of VorlekServer.exe only (ld --wrap, see bench/README.md): times
 // the one-second work and the start-up discovery of the console engine with the performance
 // counter and the process's CPU times, counts the datagram notifications between two ticks, and
-// writes one line per tick or discovery to the Unix stderr that Wine passes on. Nothing else
-// changes: each wrapped function runs as it would without it.
+// writes the process's creation and the start of its timers before the first tick and one line per
+// tick or discovery to the Unix stderr that Wine passes on. Nothing else changes: each wrapped
+// function runs as it would without it.
 #include <windows.h>
 
 #include <cstdio>
@@ -63,6 +64,23 @@ double ThreadCpuSeconds() {
     return static_cast<double>(HundredNanoseconds(kernel) + HundredNanoseconds(user)) / 1e7;
 }
 
+// The process's creation, as Unix time: when the console started.
+double ProcessCreated() {
+    FILETIME created;
+    FILETIME exited;
+    FILETIME kernel;
+    FILETIME user;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) {
+        return 0.0;
+    }
+    return static_cast<double>(HundredNanoseconds(created)) / 1e7 - 11644473600.0;
+}
+
+bool startPrinted = false;
+// When timer 2 (every 50 ms) first ran: it is set together with timer 1, at the end of the start.
+double firstReselect = 0.0;
+constexpr double kReselectPeriod = 0.05;
+
 }  // namespace
 
 // vorlek::Server::OnTimerTick(), HandleDatagram() and Discover() are member functions: thiscall on
@@ -86,12 +104,21 @@ void VORLEK_MEMBER RealHandleDatagram(void* server) __asm__(
 void VORLEK_MEMBER WrapHandleDatagram(void* server) __asm__(
     VORLEK_SYMBOL("__wrap__ZN6vorlek6Server14HandleDatagramEv"));
 void VORLEK_MEMBER
+RealReselect(void* server) __asm__(VORLEK_SYMBOL("__real__ZN6vorlek6Server8ReselectEv"));
+void VORLEK_MEMBER
+WrapReselect(void* server) __asm__(VORLEK_SYMBOL("__wrap__ZN6vorlek6Server8ReselectEv"));
+void VORLEK_MEMBER
 RealDiscover(void* server) __asm__(VORLEK_SYMBOL("__real__ZN6vorlek6Server8DiscoverEv"));
 void VORLEK_MEMBER
 WrapDiscover(void* server) __asm__(VORLEK_SYMBOL("__wrap__ZN6vorlek6Server8DiscoverEv"));
 }
 
 void VORLEK_MEMBER WrapOnTimerTick(void* server) {
+    if (!startPrinted) {
+        startPrinted = true;
+        std::fprintf(stderr, "vorlek-bench start created %.6f timers %.6f\n", ProcessCreated(),
+                     firstReselect - kReselectPeriod);
+    }
     LARGE_INTEGER start;
     QueryPerformanceCounter(&start);
     const double startedAt = UnixNow();
@@ -102,6 +129,13 @@ void VORLEK_MEMBER WrapOnTimerTick(void* server) {
                  ThreadCpuSeconds() - cpuBefore, startedAt, handledSinceTick, lastHandled);
     std::fflush(stderr);
     handledSinceTick = 0;
+}
+
+void VORLEK_MEMBER WrapReselect(void* server) {
+    if (firstReselect == 0.0) {
+        firstReselect = UnixNow();
+    }
+    RealReselect(server);
 }
 
 void VORLEK_MEMBER WrapHandleDatagram(void* server) {

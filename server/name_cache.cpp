@@ -16,16 +16,18 @@ std::string ShownName(const std::optional<std::string>& name) {
 }  // namespace
 
 void NameCache::Expect(std::span<const Ipv4> addresses) {
+    std::vector<Ipv4> firsts;
     for (const Ipv4 address : addresses) {
         if (!kept_.contains(address) && expected_.insert(address).second) {
-            refresh_.LookUpFirst(address);
+            firsts.push_back(address);
         }
     }
+    refresh_.LookUpFirst(firsts);
 }
 
 FirstAnswer NameCache::FirstSight(Ipv4 address, std::chrono::microseconds longest) {
     if (expected_.erase(address) == 0) {
-        refresh_.LookUpFirst(address);
+        refresh_.LookUpFirst(std::span(&address, 1));
     }
     FirstAnswer answer = refresh_.AwaitFirst(address, longest);
     kept_.emplace(address, answer.came ? ShownName(answer.name) : std::string(kUnknownName));

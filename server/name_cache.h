@@ -35,8 +35,8 @@ struct FirstAnswer {
 class NameRefresh {
 public:
     virtual ~NameRefresh() = default;
-    // Looks a new address up at once, ahead of the kept ones, and again and again afterwards.
-    virtual void LookUpFirst(Ipv4 address) = 0;
+    // Looks new addresses up at once, ahead of the kept ones, and again and again afterwards.
+    virtual void LookUpFirst(std::span<const Ipv4> addresses) = 0;
     // Waits at most longest for the answer of the address's first look-up. An answer that comes
     // later is handed over as a refreshed name.
     virtual FirstAnswer AwaitFirst(Ipv4 address, std::chrono::microseconds longest) = 0;

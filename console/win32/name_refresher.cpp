@@ -37,7 +37,7 @@ private:
 struct NameRefresher::Shared {
     Shared() {
         InitializeCriticalSection(&lock);
-        wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        wake = CreateSemaphoreA(nullptr, 0, kLookUpThreads, nullptr);
         answered = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     }
     ~Shared() {
@@ -53,6 +53,7 @@ struct NameRefresher::Shared {
 
     // Everything below is guarded by lock, except the events.
     CRITICAL_SECTION lock;
+    // A semaphore: each count wakes one idle thread.
     HANDLE wake = nullptr;
     // Set when a first answer is put into firstAnswers.
     HANDLE answered = nullptr;
@@ -123,20 +124,31 @@ void NameRefresher::Announce(HWND window, UINT message) {
     shared_->announced = false;
 }
 
-void NameRefresher::LookUpFirst(Ipv4 address) {
+void NameRefresher::LookUpFirst(std::span<const Ipv4> addresses) {
+    if (addresses.empty()) {
+        return;
+    }
     {
         Lock lock(shared_->lock);
         if (shared_->stopping) {
             return;
         }
-        shared_->schedule.AddFirst(address);
-        shared_->awaited.insert(address);
+        for (const Ipv4 address : addresses) {
+            shared_->schedule.AddFirst(address);
+            shared_->awaited.insert(address);
+        }
     }
     if (!started_) {
         started_ = true;
         StartThreads();
     }
-    SetEvent(shared_->wake);
+    // One count a thread; a release beyond the semaphore's maximum fails, and every thread is
+    // then awake or about to be.
+    for (std::size_t i = 0; i < std::min<std::size_t>(addresses.size(), kLookUpThreads); ++i) {
+        if (!ReleaseSemaphore(shared_->wake, 1, nullptr)) {
+            break;
+        }
+    }
 }
 
 FirstAnswer NameRefresher::AwaitFirst(Ipv4 address, std::chrono::microseconds longest) {
@@ -192,8 +204,8 @@ void NameRefresher::Stop() {
         shared_->stopping = true;
         shared_->window = nullptr;
     }
-    // Wakes one idle thread; the others see the stop within kLongestIdleMs.
-    SetEvent(shared_->wake);
+    // Wakes the idle threads; a release beyond the maximum fails, and they are then awake.
+    ReleaseSemaphore(shared_->wake, kLookUpThreads, nullptr);
 }
 
 }  // namespace vorlek

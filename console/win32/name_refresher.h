@@ -35,7 +35,7 @@ public:
     // results wait, and again only after TakeResults().
     void Announce(HWND window, UINT message);
     // Schedules the address; the threads start with the first one.
-    void LookUpFirst(Ipv4 address) override;
+    void LookUpFirst(std::span<const Ipv4> addresses) override;
     FirstAnswer AwaitFirst(Ipv4 address, std::chrono::microseconds longest) override;
     std::vector<RefreshedName> TakeResults();
     // The threads end after their current look-up; one that hangs is abandoned, never waited

@@ -89,7 +89,7 @@ public:
 
 class NoRefresh : public NameRefresh {
 public:
-    void LookUpFirst(Ipv4) override {}
+    void LookUpFirst(std::span<const Ipv4>) override {}
     FirstAnswer AwaitFirst(Ipv4, std::chrono::microseconds) override { return {}; }
 };
 

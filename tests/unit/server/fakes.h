@@ -143,7 +143,9 @@ private:
 class FakeNameRefresh : public NameRefresh {
 public:
     explicit FakeNameRefresh(FakeNames& names) : names_(names) {}
-    void LookUpFirst(Ipv4 address) override { kept.push_back(address); }
+    void LookUpFirst(std::span<const Ipv4> addresses) override {
+        kept.insert(kept.end(), addresses.begin(), addresses.end());
+    }
     FirstAnswer AwaitFirst(Ipv4 address, std::chrono::microseconds longest) override;
 
     std::vector<Ipv4> kept;
