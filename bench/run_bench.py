@@ -191,7 +191,10 @@ class StartWatch:
         self.thread.start()
 
     def run(self, host):
-        self.answers = response_times(host, until=self.stopped)
+        try:
+            self.answers = response_times(host, until=self.stopped)
+        except (OSError, subprocess.SubprocessError, roomlib.RoomError):
+            self.stopped.set()  # the room went away under a failed run
 
     def stop(self):
         self.stopped.set()
@@ -210,7 +213,8 @@ def wait_for_names(host, names, count, started, timeout):
 
 def rows_named(host, names):
     """How many rows of the console's list begin with the name their station should show."""
-    listed = roomlib.parse_rows(host.probe("rows", MAIN_TITLE, STATION_LIST).stdout)
+    # Each row is a message to the console's thread: on a loaded machine 2048 rows take long.
+    listed = roomlib.parse_rows(host.probe("rows", MAIN_TITLE, STATION_LIST, timeout=180).stdout)
     return sum(1 for text, _ in listed if text.split(" ( ")[0] == names.get(
         text.split(" ( ")[1].split(" )")[0] if " ( " in text else "", "N/A"))
 

@@ -146,6 +146,8 @@ DWORD WINAPI WriterThread(void* parameter) {
 }  // namespace
 
 std::optional<std::string> JournalWriter::Refusal(const std::string& folder) {
+    // A folder that is not there yet is made; one that cannot be made refuses below.
+    CreateDirectoryA(folder.c_str(), nullptr);
     if (Append(folder, JournalFileName(Now()), {})) {
         return std::nullopt;
     }

@@ -16,8 +16,8 @@ namespace vorlek {
 
 class JournalWriter final : public TimeJournal {
 public:
-    // The text of the box that refuses the start when today's file cannot be written in the
-    // folder; nullopt when it can.
+    // Makes the folder when it is missing. The text of the box that refuses the start when
+    // today's file cannot be written there; nullopt when it can.
     static std::optional<std::string> Refusal(const std::string& folder);
 
     JournalWriter(std::string folder, Ipv4 console);

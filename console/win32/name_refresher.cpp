@@ -118,10 +118,13 @@ NameRefresher::~NameRefresher() {
 }
 
 void NameRefresher::Announce(HWND window, UINT message) {
-    Lock lock(shared_->lock);
-    shared_->window = window;
-    shared_->message = message;
-    shared_->announced = false;
+    {
+        Lock lock(shared_->lock);
+        shared_->window = window;
+        shared_->message = message;
+        shared_->announced = false;
+    }
+    StartThreads();
 }
 
 void NameRefresher::LookUpFirst(std::span<const Ipv4> addresses) {
@@ -138,10 +141,7 @@ void NameRefresher::LookUpFirst(std::span<const Ipv4> addresses) {
             shared_->awaited.insert(address);
         }
     }
-    if (!started_) {
-        started_ = true;
-        StartThreads();
-    }
+    StartThreads();
     // One count a thread; a release beyond the semaphore's maximum fails, and every thread is
     // then awake or about to be.
     for (std::size_t i = 0; i < std::min<std::size_t>(addresses.size(), kLookUpThreads); ++i) {
@@ -178,6 +178,9 @@ FirstAnswer NameRefresher::AwaitFirst(Ipv4 address, std::chrono::microseconds lo
 }
 
 void NameRefresher::StartThreads() {
+    if (std::exchange(started_, true)) {
+        return;
+    }
     for (int i = 0; i < kLookUpThreads; ++i) {
         auto parameter = std::make_unique<std::shared_ptr<Shared>>(shared_);
         const HANDLE thread =

@@ -32,9 +32,10 @@ public:
     NameRefresher& operator=(const NameRefresher&) = delete;
 
     // Where the results are announced: message is posted to window (nullptr: nowhere) once
-    // results wait, and again only after TakeResults().
+    // results wait, and again only after TakeResults(). The threads start here, during the
+    // console's start, rather than in its first tick.
     void Announce(HWND window, UINT message);
-    // Schedules the address; the threads start with the first one.
+    // Schedules the addresses; the threads start with the first ones unless started before.
     void LookUpFirst(std::span<const Ipv4> addresses) override;
     FirstAnswer AwaitFirst(Ipv4 address, std::chrono::microseconds longest) override;
     std::vector<RefreshedName> TakeResults();
@@ -45,6 +46,7 @@ public:
     struct Shared;
 
 private:
+    // Once; later calls do nothing.
     void StartThreads();
 
     std::shared_ptr<Shared> shared_;
