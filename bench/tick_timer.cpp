@@ -29,16 +29,28 @@ unsigned long long HundredNanoseconds(const FILETIME& time) {
     return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
 
+struct ProcessTimes {
+    FILETIME created{};
+    FILETIME exited{};
+    FILETIME kernel{};
+    FILETIME user{};
+};
+
+// The times of this process; all zero when they cannot be read.
+ProcessTimes TimesOfProcess() {
+    ProcessTimes times;
+    if (!GetProcessTimes(GetCurrentProcess(), &times.created, &times.exited, &times.kernel,
+                         &times.user)) {
+        return {};
+    }
+    return times;
+}
+
 // User plus kernel time of the whole process, in seconds.
 double ProcessCpuSeconds() {
-    FILETIME created;
-    FILETIME exited;
-    FILETIME kernel;
-    FILETIME user;
-    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) {
-        return 0.0;
-    }
-    return static_cast<double>(HundredNanoseconds(kernel) + HundredNanoseconds(user)) / 1e7;
+    const ProcessTimes times = TimesOfProcess();
+    return static_cast<double>(HundredNanoseconds(times.kernel) + HundredNanoseconds(times.user)) /
+           1e7;
 }
 
 // The calendar clock as Unix time with sub-second digits, comparable with the simulator's.
@@ -66,14 +78,7 @@ double ThreadCpuSeconds() {
 
 // The process's creation, as Unix time: when the console started.
 double ProcessCreated() {
-    FILETIME created;
-    FILETIME exited;
-    FILETIME kernel;
-    FILETIME user;
-    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) {
-        return 0.0;
-    }
-    return static_cast<double>(HundredNanoseconds(created)) / 1e7 - 11644473600.0;
+    return static_cast<double>(HundredNanoseconds(TimesOfProcess().created)) / 1e7 - 11644473600.0;
 }
 
 bool startPrinted = false;

@@ -3,6 +3,7 @@
 #include <deque>
 #include <utility>
 
+#include "console/win32/section_lock.h"
 #include "link/win32/message_boxes_win32.h"
 
 namespace vorlek {
@@ -50,19 +51,6 @@ bool Append(const std::string& folder, const std::string& file, const std::strin
     CloseHandle(handle);
     return wrote;
 }
-
-class Lock {
-public:
-    explicit Lock(CRITICAL_SECTION& section) : section_(section) {
-        EnterCriticalSection(&section_);
-    }
-    ~Lock() { LeaveCriticalSection(&section_); }
-    Lock(const Lock&) = delete;
-    Lock& operator=(const Lock&) = delete;
-
-private:
-    CRITICAL_SECTION& section_;
-};
 
 }  // namespace
 
@@ -126,7 +114,7 @@ DWORD WINAPI WriterThread(void* parameter) {
         std::deque<JournalWriter::Shared::Line> lines;
         bool stopping = false;
         {
-            Lock lock(shared.lock);
+            SectionLock lock(shared.lock);
             lines = std::exchange(shared.lines, {});
             if (shared.lost != 0) {
                 const LocalTime now = Now();
@@ -165,7 +153,7 @@ JournalWriter::JournalWriter(std::string folder, Ipv4 console)
 
 JournalWriter::~JournalWriter() {
     {
-        Lock lock(shared_->lock);
+        SectionLock lock(shared_->lock);
         shared_->stopping = true;
     }
     SetEvent(shared_->wake);
@@ -179,7 +167,7 @@ JournalWriter::~JournalWriter() {
 void JournalWriter::Record(const JournalEntry& entry) {
     const LocalTime now = Now();
     {
-        Lock lock(shared_->lock);
+        SectionLock lock(shared_->lock);
         if (shared_->lines.size() >= kQueueLimit) {
             ++shared_->lost;
             return;

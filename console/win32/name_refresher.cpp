@@ -5,6 +5,7 @@
 #include <unordered_set>
 #include <utility>
 
+#include "console/win32/section_lock.h"
 #include "link/win32/winsock_network.h"
 #include "server/name_schedule.h"
 
@@ -18,19 +19,6 @@ constexpr int kLookUpThreads = 16;
 // A thread with nothing due looks at the schedule again at least this often.
 constexpr DWORD kLongestIdleMs = 1000;
 constexpr SIZE_T kThreadStackBytes = 64 * 1024;
-
-class Lock {
-public:
-    explicit Lock(CRITICAL_SECTION& section) : section_(section) {
-        EnterCriticalSection(&section_);
-    }
-    ~Lock() { LeaveCriticalSection(&section_); }
-    Lock(const Lock&) = delete;
-    Lock& operator=(const Lock&) = delete;
-
-private:
-    CRITICAL_SECTION& section_;
-};
 
 }  // namespace
 
@@ -81,7 +69,7 @@ DWORD WINAPI LookUpThread(void* parameter) {
         DWORD idleMs = kLongestIdleMs;
         const DWORD started = GetTickCount();
         {
-            Lock lock(shared.lock);
+            SectionLock lock(shared.lock);
             if (shared.stopping) {
                 return 0;
             }
@@ -96,7 +84,7 @@ DWORD WINAPI LookUpThread(void* parameter) {
             continue;
         }
         std::optional<std::string> name = LookUpAddressName(*address);
-        Lock lock(shared.lock);
+        SectionLock lock(shared.lock);
         shared.schedule.Done(*address, started);
         if (shared.awaited.erase(*address) != 0) {
             shared.firstAnswers.emplace(*address, name);
@@ -119,7 +107,7 @@ NameRefresher::~NameRefresher() {
 
 void NameRefresher::Announce(HWND window, UINT message) {
     {
-        Lock lock(shared_->lock);
+        SectionLock lock(shared_->lock);
         shared_->window = window;
         shared_->message = message;
         shared_->announced = false;
@@ -132,7 +120,7 @@ void NameRefresher::LookUpFirst(std::span<const Ipv4> addresses) {
         return;
     }
     {
-        Lock lock(shared_->lock);
+        SectionLock lock(shared_->lock);
         if (shared_->stopping) {
             return;
         }
@@ -159,7 +147,7 @@ FirstAnswer NameRefresher::AwaitFirst(Ipv4 address, std::chrono::microseconds lo
     };
     for (;;) {
         {
-            Lock lock(shared_->lock);
+            SectionLock lock(shared_->lock);
             if (const auto found = shared_->firstAnswers.find(address);
                 found != shared_->firstAnswers.end()) {
                 FirstAnswer answer{true, std::move(found->second), waited()};
@@ -196,14 +184,14 @@ void NameRefresher::StartThreads() {
 }
 
 std::vector<RefreshedName> NameRefresher::TakeResults() {
-    Lock lock(shared_->lock);
+    SectionLock lock(shared_->lock);
     shared_->announced = false;
     return std::exchange(shared_->results, {});
 }
 
 void NameRefresher::Stop() {
     {
-        Lock lock(shared_->lock);
+        SectionLock lock(shared_->lock);
         shared_->stopping = true;
         shared_->window = nullptr;
     }
