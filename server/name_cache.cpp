@@ -41,7 +41,8 @@ std::string NameCache::RowName(Ipv4 address) {
     // Once the tick's wait is spent, only an answer already there is taken.
     const auto longest = waitLeft_.count() > 0 ? waitLeft_ + kPromptAnswer : waitLeft_;
     const FirstAnswer answer = FirstSight(address, longest);
-    if (answer.waited > kPromptAnswer) {
+    // A slow name service spends the wait; a prompt one waited for behind other look-ups does not.
+    if (!answer.came || answer.lookUp > kPromptAnswer) {
         waitLeft_ -= std::min(waitLeft_, answer.waited);
     }
     return kept_.at(address);

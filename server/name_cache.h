@@ -3,8 +3,8 @@
 // again. The console's thread waits for a first answer only briefly: the rows added by one tick
 // and by the datagrams handled until the next share kFirstSightWait, beyond which a new row shows
 // "N/A" until its answer comes back through Refreshed(). A name that changed is rewritten into its
-// row at the next tick. An answer within kPromptAnswer (a hosts file) is not charged, so with a
-// fast name service every new row shows its name at once.
+// row at the next tick. The wait for a look-up that took no longer than kPromptAnswer (a hosts
+// file) is not charged, so with a fast name service every new row shows its name at once.
 #pragma once
 
 #include <chrono>
@@ -29,6 +29,8 @@ struct FirstAnswer {
     bool came = false;
     std::optional<std::string> name;
     std::chrono::microseconds waited{0};
+    // How long the look-up itself took, from its start beside the console's thread.
+    std::chrono::microseconds lookUp{0};
 };
 
 // Looks addresses up beside the console's thread.

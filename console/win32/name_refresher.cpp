@@ -49,7 +49,11 @@ struct NameRefresher::Shared {
     std::vector<RefreshedName> results;
     // First look-ups whose answer the console's thread still waits for, and their answers.
     std::unordered_set<Ipv4> awaited;
-    std::unordered_map<Ipv4, std::optional<std::string>> firstAnswers;
+    struct Answer {
+        std::optional<std::string> name;
+        std::chrono::microseconds lookUp;
+    };
+    std::unordered_map<Ipv4, Answer> firstAnswers;
     HWND window = nullptr;
     UINT message = 0;
     bool announced = false;
@@ -83,11 +87,14 @@ DWORD WINAPI LookUpThread(void* parameter) {
             WaitForSingleObject(shared.wake, idleMs);
             continue;
         }
+        const auto lookUpStart = std::chrono::steady_clock::now();
         std::optional<std::string> name = LookUpAddressName(*address);
+        const auto lookUp = std::chrono::duration_cast<std::chrono::microseconds>(
+            std::chrono::steady_clock::now() - lookUpStart);
         SectionLock lock(shared.lock);
         shared.schedule.Done(*address, started);
         if (shared.awaited.erase(*address) != 0) {
-            shared.firstAnswers.emplace(*address, name);
+            shared.firstAnswers.emplace(*address, NameRefresher::Shared::Answer{name, lookUp});
             SetEvent(shared.answered);
         }
         shared.results.push_back({*address, std::move(name)});
@@ -150,7 +157,8 @@ FirstAnswer NameRefresher::AwaitFirst(Ipv4 address, std::chrono::microseconds lo
             SectionLock lock(shared_->lock);
             if (const auto found = shared_->firstAnswers.find(address);
                 found != shared_->firstAnswers.end()) {
-                FirstAnswer answer{true, std::move(found->second), waited()};
+                FirstAnswer answer{true, std::move(found->second.name), waited(),
+                                   found->second.lookUp};
                 shared_->firstAnswers.erase(found);
                 return answer;
             }

@@ -250,8 +250,8 @@ FirstAnswer FakeNameRefresh::AwaitFirst(Ipv4 address, std::chrono::microseconds 
     if (delay != late.end() && delay->second > longest) {
         return {false, std::nullopt, longest};
     }
-    return {true, names_.LookUpAddress(address),
-            delay != late.end() ? delay->second : std::chrono::microseconds{0}};
+    const auto took = delay != late.end() ? delay->second : std::chrono::microseconds{0};
+    return {true, names_.LookUpAddress(address), took, took};
 }
 
 void FakeBoxes::Show(std::string_view text, std::optional<std::string_view> caption, BoxIcon icon) {
