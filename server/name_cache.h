@@ -20,7 +20,7 @@
 namespace vorlek {
 
 inline constexpr std::chrono::microseconds kFirstSightWait{100'000};
-inline constexpr std::chrono::microseconds kPromptAnswer{2'000};
+inline constexpr std::chrono::microseconds kPromptAnswer{10'000};
 // A notice about a station that has never been named waits this long for its name at most.
 inline constexpr std::chrono::microseconds kNoticeNameWait{1'000'000};
 
