@@ -26,7 +26,7 @@ $triple-g++ -std=c++20 -O2 -Wall -Wextra -Werror -D_WIN32_WINNT=0x0602 -static -
 
 wrap=""
 for symbol in _ZN6vorlek6Server11OnTimerTickEv _ZN6vorlek6Server14HandleDatagramEv \
-    _ZN6vorlek6Server8DiscoverEv; do
+    _ZN6vorlek6Server8DiscoverEv _ZN6vorlek6Server8ReselectEv; do
     wrap="$wrap -Wl,--wrap=$symbol"
 done
 # The programs link the probe through the standard libraries, which make no dependency.

@@ -16,6 +16,7 @@ import signal
 import statistics
 import subprocess
 import sys
+import threading
 import time
 from pathlib import Path
 
@@ -32,6 +33,8 @@ MAIN_TITLE = "Vorlek server"
 DEATH_TIMER_EDIT = 1008
 STATION_LIST = 1006
 RESPONSE_SAMPLES = 10
+# How long after its start the console is given to show every station's name.
+NAMES_TIMEOUT = 120
 # The simulated stations live in the benchmarking range, on the simulator host's interface; the
 # console reaches them through that host.
 SIM_FIRST = "198.18.0.1"
@@ -44,6 +47,7 @@ DRIVER_SERVICE = "vorlekstandin"
 TICK_LINE = re.compile(
     r"vorlek-bench tick (?P<seconds>[\d.]+) cpu (?P<cpu>[\d.]+) at (?P<at>[\d.]+) "
     r"handled (?P<handled>\d+) last (?P<last>[\d.]+)")
+START_LINE = re.compile(r"vorlek-bench start created (?P<created>[\d.]+) timers (?P<timers>[\d.]+)")
 DISCOVERY_LINE = re.compile(r"vorlek-bench discovery wall (?P<wall>[\d.]+) cpu (?P<cpu>[\d.]+) "
                             r"thread (?P<thread>[\d.]+)")
 COSTS_LINE = re.compile(
@@ -155,28 +159,62 @@ def wait_for_ticks(process, count, timeout):
     return tick_lines(process)
 
 
-def response_times(host):
+def response_times(host, samples=RESPONSE_SAMPLES, until=None):
     """Seconds the console's thread takes to answer a probe's read of the main dialog's edit, as
     it would a button press: the wall time of each read less the median wall time of a probe
-    given no command, which costs the probe's start and nothing of the console."""
+    given no command, which costs the probe's start and nothing of the console. With until (an
+    event), reads go on until it is set, and reads made before the dialog exists are left out."""
     reads, misses = [], []
-    for _ in range(RESPONSE_SAMPLES):
+    more = (lambda: not until.is_set()) if until else (lambda: len(reads) < samples)
+    while more():
         started = time.monotonic()
         host.probe("usage")
         misses.append(time.monotonic() - started)
         started = time.monotonic()
         read = host.probe("get-text", MAIN_TITLE, DEATH_TIMER_EDIT)
-        reads.append(time.monotonic() - started)
-        if read.returncode != 0:
+        if read.returncode == 0:
+            reads.append(time.monotonic() - started)
+        elif until is None:
             raise roomlib.RoomError(f"the probe could not read the console: {read.stderr}")
         time.sleep(0.37)
     alone = statistics.median(misses)
     return [read - alone for read in reads]
 
 
+class StartWatch:
+    """The console's answers to reads of its dialog from its start until stop()."""
+
+    def __init__(self, host):
+        self.stopped = threading.Event()
+        self.answers = []
+        self.thread = threading.Thread(target=self.run, args=(host,))
+        self.thread.start()
+
+    def run(self, host):
+        try:
+            self.answers = response_times(host, until=self.stopped)
+        except (OSError, subprocess.SubprocessError, roomlib.RoomError):
+            self.stopped.set()  # the room went away under a failed run
+
+    def stop(self):
+        self.stopped.set()
+        self.thread.join()
+        return self.answers
+
+
+def wait_for_names(host, names, count, started, timeout):
+    """Seconds from started until every row shows its station's name, or nan after timeout."""
+    while time.time() - started < timeout:
+        if rows_named(host, names) == count:
+            return time.time() - started
+        time.sleep(2)
+    return float("nan")
+
+
 def rows_named(host, names):
     """How many rows of the console's list begin with the name their station should show."""
-    listed = roomlib.parse_rows(host.probe("rows", MAIN_TITLE, STATION_LIST).stdout)
+    # Each row is a message to the console's thread: on a loaded machine 2048 rows take long.
+    listed = roomlib.parse_rows(host.probe("rows", MAIN_TITLE, STATION_LIST, timeout=180).stdout)
     return sum(1 for text, _ in listed if text.split(" ( ")[0] == names.get(
         text.split(" ( ")[1].split(" )")[0] if " ( " in text else "", "N/A"))
 
@@ -189,13 +227,26 @@ def bench_console(session, build, count, ticks, rounds, named=True, name_delay=N
     program = None
     sim = Simulator(sim_host, session.simulator, count, "--server", console.address,
                     "--start-seconds", START_SECONDS)
+    if name_delay is not None:
+        names = {a: "pc-" + a.replace(".", "-") for a in addresses}
+    elif named:
+        names = {a: f"station{i + 1:04d}" for i, a in enumerate(addresses)}
+    else:
+        names = {}
     try:
         drops_before = receive_buffer_drops(console)
+        # The probe is copied into the host once, before two threads use it.
+        console.probe("usage")
         program = console.start(Path(build) / "release" / "VorlekServer.exe")
+        watch = StartWatch(console)
         # The first tick adds every station's OFF row and checks them all: every agent answers
         # at once. The burst is over when a tick period passes without a datagram.
-        wait_for_ticks(program, 1, 120)
+        first = wait_for_ticks(program, 1, 120)[0]
+        start_line = START_LINE.search(program.stderr)
+        created, timers = float(start_line["created"]), float(start_line["timers"])
         roomlib.wait_until(lambda: burst_settled(program), 240, interval=0.5)
+        named_after = wait_for_names(console, names, count, created, NAMES_TIMEOUT)
+        start_answers = watch.stop()
         sim_stats = sim.stats()
         burst_drops = receive_buffer_drops(console) - drops_before
         handled = [t for t in tick_lines(program) if t["handled"] > 0]
@@ -217,15 +268,15 @@ def bench_console(session, build, count, ticks, rounds, named=True, name_delay=N
         start = len(tick_lines(program))
         responses = response_times(console)
         measured = wait_for_ticks(program, start + ticks, ticks * 60)[start:start + ticks]
-        if name_delay is not None:
-            names = {a: "pc-" + a.replace(".", "-") for a in addresses}
-        elif named:
-            names = {a: f"station{i + 1:04d}" for i, a in enumerate(addresses)}
-        else:
-            names = {}
         seconds = [t["seconds"] for t in measured]
         cpu = [t["cpu"] for t in measured]
         return {
+            "first_tick": first["seconds"],
+            "first_tick_end": first["at"] + first["seconds"] - timers,
+            "first_tick_end_created": first["at"] + first["seconds"] - created,
+            "start_answer_max": max(start_answers, default=float("nan")),
+            "start_answers": len(start_answers),
+            "named_after": named_after,
             "tick": statistics.median(seconds) if seconds else float("nan"),
             "tick_cpu": statistics.median(cpu) if cpu else float("nan"),
             "tick_max": max(seconds, default=float("nan")),
@@ -384,6 +435,22 @@ class Session:
         self.display_object.close()
 
 
+class NotMeasured(float):
+    """The figures of a baseline that was not run: nan, also for every figure within."""
+
+    def __getitem__(self, key):
+        return self
+
+
+NOT_MEASURED = NotMeasured("nan")
+
+
+def pair(results):
+    """(current, baseline) of the results of one or both builds."""
+    results = list(results)
+    return results[0], results[1] if len(results) > 1 else NOT_MEASURED
+
+
 def ratio(current, baseline):
     try:
         return f"{current / baseline:.3f}"
@@ -409,7 +476,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--current", required=True, help="benchmark build under test")
-    parser.add_argument("--baseline", required=True, help="benchmark build of the first version")
+    parser.add_argument("--baseline", help="benchmark build of the first version (without it, "
+                        "only the build under test is measured)")
     parser.add_argument("--simulator", default=str(REPOSITORY / "build/bench/vorlek-room-sim"))
     parser.add_argument("--sizes", default="16,256,2048")
     parser.add_argument("--unnamed", action="store_true",
@@ -429,8 +497,9 @@ def main():
     arguments = parser.parse_args()
     sizes = [int(s) for s in arguments.sizes.split(",")]
     parts = arguments.only.split(",")
-    builds = {"current": str(Path(arguments.current).resolve()),
-              "baseline": str(Path(arguments.baseline).resolve())}
+    builds = {"current": str(Path(arguments.current).resolve())}
+    if arguments.baseline:
+        builds["baseline"] = str(Path(arguments.baseline).resolve())
     name_delay = arguments.name_server_ms / 1000 if arguments.name_server_ms is not None else None
     # Stations the hosts file names never reach the name server.
     named = not arguments.unnamed and name_delay is None
@@ -446,7 +515,17 @@ def main():
                 result = {name: bench_console(session, build, count, ticks[name], arguments.rounds,
                                               named, name_delay)
                           for name, build in builds.items()}
-                cur, base = result["current"], result["baseline"]
+                cur, base = result["current"], result.get("baseline", NOT_MEASURED)
+                row(f"first tick, wall, N={count}", cur["first_tick"], base["first_tick"], "s")
+                row(f"first tick ends after the console's timers were set, N={count}",
+                    cur["first_tick_end"], base["first_tick_end"], "s", lambda v: v <= 1.5)
+                row(f"first tick ends after the console's process was created, N={count}",
+                    cur["first_tick_end_created"], base["first_tick_end_created"], "s")
+                row(f"console's answer to a read of its dialog during the start, slowest of "
+                    f"{cur['start_answers']}/{base['start_answers']}, N={count}",
+                    cur["start_answer_max"], base["start_answer_max"], "s", lambda v: v < 0.2)
+                row(f"every row shows its station's name after the start, N={count}",
+                    cur["named_after"], base["named_after"], "s", lambda v: v <= 60)
                 row(f"tick, median of {cur['ticks']}/{base['ticks']}, N={count}", cur["tick"],
                     base["tick"], "s",
                     (lambda v: v <= 0.050) if count == 2048 else None)
@@ -477,14 +556,14 @@ def main():
                     lambda v: v <= 1.5)
         if "discovery" in parts:
             for count in sizes:
-                cur, base = (bench_discovery(session, b, count) for b in builds.values())
+                cur, base = pair(bench_discovery(session, b, count) for b in builds.values())
                 row(f"discovery CPU, N={count} answering", cur["cpu"], base["cpu"], "s",
                     lambda v: v < 0.1)
                 row(f"discovery CPU of the thread, N={count}", cur["thread"], base["thread"], "s")
                 row(f"discovery, answers lost, N={count}", cur["lost"], base["lost"], "")
         if "agent" in parts:
-            cur, base = (bench_agent(session, b, arguments.agent_seconds)
-                         for b in builds.values())
+            cur, base = pair(bench_agent(session, b, arguments.agent_seconds)
+                             for b in builds.values())
             row("agent CPU per hour, idle", cur["idle"], base["idle"], "s", lambda v: v < 1.0)
             row("agent CPU per hour, counting", cur["counting"], base["counting"], "s")
             row("agent resident memory (Linux RSS under Wine)", cur["rss_idle"],

@@ -1,8 +1,9 @@
 // Linked into benchmark builds of VorlekServer.exe only (ld --wrap, see bench/README.md): times
 // the one-second work and the start-up discovery of the console engine with the performance
 // counter and the process's CPU times, counts the datagram notifications between two ticks, and
-// writes one line per tick or discovery to the Unix stderr that Wine passes on. Nothing else
-// changes: each wrapped function runs as it would without it.
+// writes the process's creation and the start of its timers before the first tick and one line per
+// tick or discovery to the Unix stderr that Wine passes on. Nothing else changes: each wrapped
+// function runs as it would without it.
 #include <windows.h>
 
 #include <cstdio>
@@ -28,16 +29,28 @@ unsigned long long HundredNanoseconds(const FILETIME& time) {
     return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
 
+struct ProcessTimes {
+    FILETIME created{};
+    FILETIME exited{};
+    FILETIME kernel{};
+    FILETIME user{};
+};
+
+// The times of this process; all zero when they cannot be read.
+ProcessTimes TimesOfProcess() {
+    ProcessTimes times;
+    if (!GetProcessTimes(GetCurrentProcess(), &times.created, &times.exited, &times.kernel,
+                         &times.user)) {
+        return {};
+    }
+    return times;
+}
+
 // User plus kernel time of the whole process, in seconds.
 double ProcessCpuSeconds() {
-    FILETIME created;
-    FILETIME exited;
-    FILETIME kernel;
-    FILETIME user;
-    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) {
-        return 0.0;
-    }
-    return static_cast<double>(HundredNanoseconds(kernel) + HundredNanoseconds(user)) / 1e7;
+    const ProcessTimes times = TimesOfProcess();
+    return static_cast<double>(HundredNanoseconds(times.kernel) + HundredNanoseconds(times.user)) /
+           1e7;
 }
 
 // The calendar clock as Unix time with sub-second digits, comparable with the simulator's.
@@ -63,6 +76,16 @@ double ThreadCpuSeconds() {
     return static_cast<double>(HundredNanoseconds(kernel) + HundredNanoseconds(user)) / 1e7;
 }
 
+// The process's creation, as Unix time: when the console started.
+double ProcessCreated() {
+    return static_cast<double>(HundredNanoseconds(TimesOfProcess().created)) / 1e7 - 11644473600.0;
+}
+
+bool startPrinted = false;
+// When timer 2 (every 50 ms) first ran: it is set together with timer 1, at the end of the start.
+double firstReselect = 0.0;
+constexpr double kReselectPeriod = 0.05;
+
 }  // namespace
 
 // vorlek::Server::OnTimerTick(), HandleDatagram() and Discover() are member functions: thiscall on
@@ -86,12 +109,21 @@ void VORLEK_MEMBER RealHandleDatagram(void* server) __asm__(
 void VORLEK_MEMBER WrapHandleDatagram(void* server) __asm__(
     VORLEK_SYMBOL("__wrap__ZN6vorlek6Server14HandleDatagramEv"));
 void VORLEK_MEMBER
+RealReselect(void* server) __asm__(VORLEK_SYMBOL("__real__ZN6vorlek6Server8ReselectEv"));
+void VORLEK_MEMBER
+WrapReselect(void* server) __asm__(VORLEK_SYMBOL("__wrap__ZN6vorlek6Server8ReselectEv"));
+void VORLEK_MEMBER
 RealDiscover(void* server) __asm__(VORLEK_SYMBOL("__real__ZN6vorlek6Server8DiscoverEv"));
 void VORLEK_MEMBER
 WrapDiscover(void* server) __asm__(VORLEK_SYMBOL("__wrap__ZN6vorlek6Server8DiscoverEv"));
 }
 
 void VORLEK_MEMBER WrapOnTimerTick(void* server) {
+    if (!startPrinted) {
+        startPrinted = true;
+        std::fprintf(stderr, "vorlek-bench start created %.6f timers %.6f\n", ProcessCreated(),
+                     firstReselect - kReselectPeriod);
+    }
     LARGE_INTEGER start;
     QueryPerformanceCounter(&start);
     const double startedAt = UnixNow();
@@ -102,6 +134,13 @@ void VORLEK_MEMBER WrapOnTimerTick(void* server) {
                  ThreadCpuSeconds() - cpuBefore, startedAt, handledSinceTick, lastHandled);
     std::fflush(stderr);
     handledSinceTick = 0;
+}
+
+void VORLEK_MEMBER WrapReselect(void* server) {
+    if (firstReselect == 0.0) {
+        firstReselect = UnixNow();
+    }
+    RealReselect(server);
 }
 
 void VORLEK_MEMBER WrapHandleDatagram(void* server) {

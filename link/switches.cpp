@@ -14,8 +14,9 @@ std::string Lower(std::string_view text) {
     return lower;
 }
 
-// "Usage: VorlekClient.exe [/hold=device|hooks] [/orders=any|servers] [/start=available|blocked]"
-std::string Usage(std::span<const SwitchForm> forms, std::string_view program) {
+}  // namespace
+
+std::string SwitchUsage(std::span<const SwitchForm> forms, std::string_view program) {
     std::string usage = "Usage: ";
     usage.append(program);
     for (const SwitchForm& form : forms) {
@@ -28,8 +29,6 @@ std::string Usage(std::span<const SwitchForm> forms, std::string_view program) {
     return usage;
 }
 
-}  // namespace
-
 SwitchReading ReadSwitches(std::span<const std::string> words, std::span<const SwitchForm> forms,
                            std::string_view program) {
     SwitchReading reading;
@@ -37,7 +36,8 @@ SwitchReading ReadSwitches(std::span<const std::string> words, std::span<const S
     std::vector<bool> given(forms.size(), false);
     const auto refuse = [&](std::string_view what, const std::string& word) {
         reading.fault = std::string(what);
-        reading.fault->append(" \"").append(word).append("\".\n").append(Usage(forms, program));
+        reading.fault->append(" \"").append(word).append("\".\n").append(
+            SwitchUsage(forms, program));
     };
     for (const std::string& word : words) {
         const std::string lower = Lower(word);

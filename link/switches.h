@@ -25,6 +25,9 @@ struct SwitchReading {
     std::optional<std::string> fault;
 };
 
+// "Usage: VorlekClient.exe [/hold=device|hooks] [/orders=any|servers]"
+std::string SwitchUsage(std::span<const SwitchForm> forms, std::string_view program);
+
 // words: the command line without the program's name. program: the file name in the usage.
 SwitchReading ReadSwitches(std::span<const std::string> words, std::span<const SwitchForm> forms,
                            std::string_view program);

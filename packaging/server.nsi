@@ -1,8 +1,9 @@
 ; VorlekServer-setup.exe: installs the operator console.
 ;
-; Silent use: VorlekServer-setup.exe /S [/HELLOS=any|listed] [/D=folder]   (/D= last, without
-; quotes). Without /HELLOS= an upgrade keeps the switch of the installation before it; a first
-; installation lets any station say hello.
+; Silent use: VorlekServer-setup.exe /S [/HELLOS=any|listed] [/NOTICES=each|summary]
+; [/JOURNAL=folder] [/D=folder]   (/D= last, without quotes). Without /HELLOS=, /NOTICES= or
+; /JOURNAL= an upgrade keeps the switch of the installation before it; a first installation lets
+; any station say hello, shows every notice in a box of its own and keeps no journal.
 
 !define PRODUCT "Vorlek Server"
 !define PROGRAM "VorlekServer.exe"
@@ -17,12 +18,18 @@
 
 ; The switch the installation chose is kept with its uninstall entry, for the next upgrade.
 !define HELLOS_VALUE "Hellos"
+!define NOTICES_VALUE "Notices"
+!define JOURNAL_VALUE "Journal"
 
 !include "${SOURCE_DIR}/common.nsh"
 !include nsDialogs.nsh
 
 Var Hellos          ; the console's /hellos= value: "any" or "listed"
 Var HellosBox
+Var Notices         ; the console's /notices= value: "each" or "summary"
+Var NoticesBox
+Var Journal         ; the console's /journal= folder, empty for none
+Var JournalBox
 
 !insertmacro MUI_PAGE_DIRECTORY
 ; The blank caption keeps the window's title the same on every page, as the standard pages do.
@@ -45,6 +52,18 @@ Function .onInit
     ${If} $Hellos == ""
         StrCpy $Hellos "any"
     ${EndIf}
+    !insertmacro ReadSwitchOption "/NOTICES=" $Notices "each" "summary"
+    ${If} $Notices == ""
+        ReadRegStr $Notices HKLM "${UNINSTALL_KEY}" "${NOTICES_VALUE}"
+    ${EndIf}
+    ${If} $Notices == ""
+        StrCpy $Notices "each"
+    ${EndIf}
+    ClearErrors
+    ${GetOptions} $R0 "/JOURNAL=" $Journal
+    ${If} ${Errors}
+        ReadRegStr $Journal HKLM "${UNINSTALL_KEY}" "${JOURNAL_VALUE}"
+    ${EndIf}
 FunctionEnd
 
 Function HellosPage
@@ -56,8 +75,17 @@ Function HellosPage
     ${If} $Hellos == "listed"
         ${NSD_Check} $HellosBox
     ${EndIf}
-    ${NSD_CreateLabel} 0 18u 100% 36u "Without it, every computer that says hello to the console appears as a station. With it, a station joins only when it is in the station list (Options, Edit Client List), or answers the search at start-up while the list is empty."
+    ${NSD_CreateLabel} 0 14u 100% 28u "Without it, every computer that says hello to the console appears as a station. With it, a station joins only when it is in the station list (Options, Edit Client List), or answers the search at start-up while the list is empty."
     Pop $0
+    ${NSD_CreateCheckbox} 0 46u 100% 12u "One notice for many stations that go OFF, ON or BLOCKED together (/notices=summary)"
+    Pop $NoticesBox
+    ${If} $Notices == "summary"
+        ${NSD_Check} $NoticesBox
+    ${EndIf}
+    ${NSD_CreateLabel} 0 64u 100% 12u "Journal of the time given, a CSV file a day in this folder (/journal=; empty for none):"
+    Pop $0
+    ${NSD_CreateText} 0 78u 100% 12u $Journal
+    Pop $JournalBox
     nsDialogs::Show
 FunctionEnd
 
@@ -68,6 +96,13 @@ Function HellosPageLeave
     ${Else}
         StrCpy $Hellos "any"
     ${EndIf}
+    ${NSD_GetState} $NoticesBox $0
+    ${If} $0 == ${BST_CHECKED}
+        StrCpy $Notices "summary"
+    ${Else}
+        StrCpy $Notices "each"
+    ${EndIf}
+    ${NSD_GetText} $JournalBox $Journal
 FunctionEnd
 
 ; The station list of an earlier installation, which kept it in the program folder, into the data
@@ -159,11 +194,17 @@ Section "Vorlek Server"
 
     ; The shortcut's working directory is $OUTDIR, the data folder.
     SetOutPath "${DATA_DIR}"
-    CreateShortCut "${SHORTCUT}" "$INSTDIR\${PROGRAM}" "/hellos=$Hellos" "$INSTDIR\${PROGRAM}" 0 \
+    StrCpy $1 "/hellos=$Hellos /notices=$Notices"
+    ${If} $Journal != ""
+        StrCpy $1 `$1 "/journal=$Journal"`
+    ${EndIf}
+    CreateShortCut "${SHORTCUT}" "$INSTDIR\${PROGRAM}" $1 "$INSTDIR\${PROGRAM}" 0 \
         SW_SHOWNORMAL "" "Vorlek operator console"
 
     !insertmacro WriteUninstallEntry
     WriteRegStr HKLM "${UNINSTALL_KEY}" "${HELLOS_VALUE}" $Hellos
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "${NOTICES_VALUE}" $Notices
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "${JOURNAL_VALUE}" $Journal
     Call AddFirewallRule
     DetailPrint "${PRODUCT} ${VERSION} installed in $INSTDIR."
     ${If} ${Silent}

@@ -4,11 +4,16 @@
 
 namespace vorlek {
 
-void NameSchedule::Add(Ipv4 address, std::uint32_t nowMs) {
-    entries_.push_back({address, nowMs});
+void NameSchedule::AddFirst(Ipv4 address) {
+    firsts_.push_back(address);
 }
 
 std::optional<Ipv4> NameSchedule::TakeDue(std::uint32_t nowMs) {
+    if (!firsts_.empty()) {
+        const Ipv4 address = firsts_.front();
+        firsts_.pop_front();
+        return address;
+    }
     if (entries_.empty() || nowMs - entries_.front().lastStartMs < kNameRefreshPeriodMs) {
         return std::nullopt;
     }
@@ -26,6 +31,9 @@ void NameSchedule::Done(Ipv4 address, std::uint32_t startedMs) {
 }
 
 std::optional<std::uint32_t> NameSchedule::WaitMs(std::uint32_t nowMs) const {
+    if (!firsts_.empty()) {
+        return 0;
+    }
     if (entries_.empty()) {
         return std::nullopt;
     }

@@ -1,8 +1,8 @@
-// The order in which the console's kept names are looked up again beside its thread: each address
-// in turn, no sooner than kNameRefreshPeriod after its last look-up began, the one that waited
-// longest first. Times are milliseconds of a clock that may wrap around (GetTickCount); only
-// differences of less than 2^31 ms are compared. Not thread-safe: the look-up threads share one
-// schedule under their lock.
+// The order in which the console's names are looked up beside its thread: a new address at once,
+// before any other, then each address in turn, no sooner than kNameRefreshPeriod after its last
+// look-up began, the one that waited longest first. Times are milliseconds of a clock that may wrap
+// around (GetTickCount); only differences of less than 2^31 ms are compared. Not thread-safe: the
+// look-up threads share one schedule under their lock.
 #pragma once
 
 #include <cstdint>
@@ -19,8 +19,8 @@ inline constexpr std::uint32_t kNameRefreshPeriodMs = 8000;
 
 class NameSchedule {
 public:
-    // A new address, just looked up (at first sight): its next look-up is a period away.
-    void Add(Ipv4 address, std::uint32_t nowMs);
+    // A new address: due at once, after the new ones before it and before every other.
+    void AddFirst(Ipv4 address);
     // The address whose look-up is due and waited longest; it is out of the schedule until
     // Done(). nullopt when none is due.
     std::optional<Ipv4> TakeDue(std::uint32_t nowMs);
@@ -34,6 +34,7 @@ private:
         Ipv4 address;
         std::uint32_t lastStartMs;
     };
+    std::deque<Ipv4> firsts_;
     // In the order of their last look-up's start, so the front waited longest.
     std::deque<Entry> entries_;
 };

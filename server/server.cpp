@@ -86,17 +86,14 @@ StationRecord& Server::AppendStation(Ipv4 address) {
 }
 
 void Server::SendToAllStations(std::span<const std::uint8_t> bytes) {
+    const auto datagram = ReadDatagram(bytes);
     for (const Ipv4 address : addresses_.Addresses()) {
         ports_.network.SendTo(StationPeer(address), bytes);
+        if (datagram && datagram->type == static_cast<std::uint8_t>(DatagramType::Command) &&
+            datagram->word) {
+            RecordCommand(address, *datagram->word);
+        }
     }
-}
-
-std::string Server::NameOf(Ipv4 address) {
-    auto name = ports_.names.LookUpAddress(address);
-    if (!name || name->empty()) {
-        return std::string(kUnknownName);
-    }
-    return std::move(*name);
 }
 
 void Server::HoldDrawing() {
@@ -117,6 +114,39 @@ void Server::ShowNotice(const std::string& text) {
     // The operator reads the box beside the list as it is now.
     ReleaseDrawing();
     ports_.boxes.Show(text, kInformationCaption, BoxIcon::Information);
+}
+
+void Server::Announce(const std::string& name, Ipv4 address, std::string_view event) {
+    if (journal_ != nullptr) {
+        journal_->Record({name, address, event, std::nullopt});
+    }
+    if (notices_ == NoticeMode::Summary) {
+        summary_.Add(event, name, address);
+    } else {
+        ShowNotice(NoticeText(name, address, event));
+    }
+}
+
+void Server::ShowSummaries() {
+    if (showingSummaries_) {
+        return;
+    }
+    showingSummaries_ = true;
+    while (const auto text = summary_.TakeNext()) {
+        ShowNotice(*text);
+        ports_.window.BringToForeground();
+    }
+    showingSummaries_ = false;
+}
+
+void Server::RecordCommand(Ipv4 address, StatusWord word, bool restore) {
+    if (journal_ == nullptr) {
+        return;
+    }
+    if (const auto event = CommandEvent(word)) {
+        journal_->Record(
+            {NameOf(address), address, restore ? kRestoreEvent : event->name, event->seconds});
+    }
 }
 
 void Server::ClearDeathTimer() {
@@ -251,6 +281,7 @@ bool Server::TakeRestart(StationRecord& record) {
 void Server::SendWarning(Peer to) {
     if ((flags_ & WarningFlag) != 0) {
         ports_.network.SendTo(to, BuildCommand(kWarningBase + warningTime_));
+        RecordCommand(to.address, kWarningBase + warningTime_);
     }
 }
 
@@ -281,6 +312,7 @@ void Server::HandleStatusReport(Peer from, StatusWord word) {
     }
     if (answer.command) {
         ports_.network.SendTo(from, BuildCommand(*answer.command));
+        RecordCommand(address, *answer.command, true);
     }
     if (restarted) {
         SendWarning(from);
@@ -293,11 +325,11 @@ void Server::HandleStatusReport(Peer from, StatusWord word) {
     const std::string name = blocked || answer.announceOn ? NameOf(address) : std::string();
     const auto [text, oldRow] = ShowReportedState(address, name, answer.shown, answer.stored);
     if (answer.announceOn) {
-        ShowNotice(NoticeText(name, address, "ON"));
+        Announce(name, address, "ON");
         ports_.window.BringToForeground();
     }
     if (answer.announceBlocked) {
-        ShowNotice(NoticeText(name, address, "BLOCKED"));
+        Announce(name, address, "BLOCKED");
         if (oldRow >= 0) {
             // Rows may have moved while the box was open.
             SelectRow(ports_.rows.FindPrefix(0, text));
@@ -335,6 +367,7 @@ std::pair<std::string, int> Server::ShowReportedState(Ipv4 address, const std::s
 }
 
 void Server::OnTimerTick() {
+    ports_.rowNames.NewTick();
     RefreshCountdowns();
     RenameRows();
     CountCheckTick();
@@ -342,6 +375,7 @@ void Server::OnTimerTick() {
     if ((flags_ & PopulatedFlag) == 0) {
         PopulateStations();
     }
+    ShowSummaries();
 }
 
 void Server::RefreshCountdowns() {
@@ -451,13 +485,14 @@ void Server::DeclareOff(StationRecord& record) {
         AddRow(text);
     }
     if (!wasOff) {
-        ShowNotice(NoticeText(name, address, "OFF"));
+        Announce(name, address, "OFF");
         ports_.window.BringToForeground();
     }
 }
 
 void Server::PopulateStations() {
     flags_ |= PopulatedFlag;
+    ports_.rowNames.Expect(addresses_.Addresses());
     for (const Ipv4 address : addresses_.Addresses()) {
         StationRecord& record = AppendStation(address);
         record.status |= OffMark;
@@ -563,6 +598,7 @@ void Server::SendToSelected(StatusWord word) {
             if (record != nullptr) {
                 record->restart = Restart::Ordered;
             }
+            RecordCommand(*address, OperatorWord(word));
         }
     }
 }

@@ -18,9 +18,11 @@
 #include "link/protocol.h"
 #include "server/comeback.h"
 #include "server/name_cache.h"
+#include "server/notice_summary.h"
 #include "server/row_index.h"
 #include "server/server_switches.h"
 #include "server/station_list.h"
+#include "server/time_journal.h"
 
 namespace vorlek {
 
@@ -52,12 +54,11 @@ struct StationRecord {
 
 struct ServerPorts {
     Network& network;
-    // Synchronous look-ups, for the notices; the rows take their names from rowNames.
-    NameService& names;
     MessageBoxes& boxes;
     StationList& rows;
     ConsoleWindow& window;
     Clock& clock;
+    // The names of the rows and of the notices.
     NameCache& rowNames;
 };
 
@@ -130,6 +131,10 @@ public:
     void setWarningTime(std::uint32_t seconds) { warningTime_ = seconds; }
     std::uint32_t flags() const { return flags_; }
     void setFlags(std::uint32_t flags) { flags_ = flags; }
+    // /notices=summary: the notices of a tick, and of the datagrams before it, wait for its end.
+    void setNotices(NoticeMode notices) { notices_ = notices; }
+    // /journal=: every command sent and every state change seen is recorded there.
+    void setJournal(TimeJournal* journal) { journal_ = journal; }
 
     const HostList& addresses() const { return addresses_; }
     const std::deque<StationRecord>& stations() const { return stations_; }
@@ -140,8 +145,8 @@ public:
     }
 
 private:
-    // The reverse look-up of an address, or "N/A": what a notice shows.
-    std::string NameOf(Ipv4 address);
+    // The kept name of an address, or the look-up of one never named: what a notice shows.
+    std::string NameOf(Ipv4 address) { return ports_.rowNames.NoticeName(address); }
     // The kept name of an address, looked up at first sight: what a row shows.
     std::string RowName(Ipv4 address) { return ports_.rowNames.RowName(address); }
     // The list draws its row changes together: the first change holds its drawing, a reselect
@@ -152,6 +157,13 @@ private:
     void DrawHeldChanges();
     // An information box ("Vorlek Information") with the list drawn as it is.
     void ShowNotice(const std::string& text);
+    // A station went OFF, came back ON or is BLOCKED: journaled, and shown in a box of its own,
+    // or under /notices=summary gathered for ShowSummaries().
+    void Announce(const std::string& name, Ipv4 address, std::string_view event);
+    // The gathered notices, one box for each kind; nested calls leave them to the outer one.
+    void ShowSummaries();
+    // Journals a command word sent to a station.
+    void RecordCommand(Ipv4 address, StatusWord word, bool restore = false);
     // "N/A" into the Death Timer edit, unless the operator is typing a value there.
     void ClearDeathTimer();
     // The list's row changes, each also made in rowIndex_.
@@ -192,6 +204,10 @@ private:
     Ipv4 ownAddress_;
     HostList addresses_;
     HelloSource hellos_;
+    NoticeMode notices_ = NoticeMode::Each;
+    NoticeSummary summary_;
+    bool showingSummaries_ = false;
+    TimeJournal* journal_ = nullptr;
     std::int32_t checkCounter_ = 60;
     std::int32_t checkPeriod_ = 60;
     std::uint32_t replyTimeout_ = 5;

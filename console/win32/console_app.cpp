@@ -17,19 +17,19 @@ constexpr int kReceiveBufferBytes = 2 * 1024 * 1024;
 
 constexpr const char* kFatalCaption = "Vorlek Server";
 
-HelloSource SwitchesOrEnd(MessageBoxes& boxes) {
-    HelloSource hellos = HelloSource::Any;
-    if (const auto fault = ReadServerSwitches(CommandLineWords(), hellos)) {
+ServerSwitches SwitchesOrEnd(MessageBoxes& boxes) {
+    ServerSwitches switches;
+    if (const auto fault = ReadServerSwitches(CommandLineWords(), switches)) {
         boxes.Show(*fault, kFatalCaption, BoxIcon::Stop);
         std::exit(0);
     }
-    return hellos;
+    return switches;
 }
 
 }  // namespace
 
 ConsoleApp::ConsoleApp()
-    : hellos_(SwitchesOrEnd(boxes_)), endpoint_(sockets_, boxes_), network_(sockets_.socket()) {
+    : switches_(SwitchesOrEnd(boxes_)), endpoint_(sockets_, boxes_), network_(sockets_.socket()) {
     if (endpoint_.isReady() == 0) {
         boxes_.Show("Network error", kFatalCaption, BoxIcon::Stop);
         std::exit(0);
@@ -39,8 +39,17 @@ ConsoleApp::ConsoleApp()
     setsockopt(sockets_.socket(), SOL_SOCKET, SO_RCVBUF,
                reinterpret_cast<const char*>(&receiveBuffer), sizeof receiveBuffer);
     const Ipv4 own = endpoint_.getLocalAddress()->address;
-    server_.emplace(ServerPorts{network_, network_, boxes_, rows_, window_, clock_, rowNames_}, own,
-                    ReadHostList(kClientListFile, own, network_), hellos_);
+    if (switches_.journal) {
+        if (const auto refusal = JournalWriter::Refusal(*switches_.journal)) {
+            boxes_.Show(*refusal, kFatalCaption, BoxIcon::Stop);
+            std::exit(0);
+        }
+        journal_.emplace(*switches_.journal, own);
+    }
+    server_.emplace(ServerPorts{network_, boxes_, rows_, window_, clock_, rowNames_}, own,
+                    ReadHostList(kClientListFile, own, network_), switches_.hellos);
+    server_->setNotices(switches_.notices);
+    server_->setJournal(journal_ ? &*journal_ : nullptr);
     if (server_->addresses().Empty()) {
         server_->Discover();
     }

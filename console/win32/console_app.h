@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "console/win32/engine_ports.h"
+#include "console/win32/journal_writer.h"
 #include "console/win32/name_refresher.h"
 #include "link/udp_endpoint.h"
 #include "link/win32/message_boxes_win32.h"
@@ -24,8 +25,9 @@ inline constexpr UINT kNamesMessage = kSocketMessage + 1;
 class ConsoleApp {
 public:
     // Reads the switches of the command line (a refused one: its box and exit code 0), opens the
-    // endpoint ("Network error" and exit code 0 when it is not ready), reads "clients" and, when
-    // that gives no address, discovers the stations by broadcast.
+    // endpoint ("Network error" and exit code 0 when it is not ready), opens the journal (a folder
+    // that cannot be written: its box and exit code 0), reads "clients" and, when that gives no
+    // address, discovers the stations by broadcast.
     ConsoleApp();
     ~ConsoleApp();
     ConsoleApp(const ConsoleApp&) = delete;
@@ -57,15 +59,16 @@ public:
 private:
     Win32MessageBoxes boxes_;
     // Read before the endpoint is built.
-    HelloSource hellos_;
+    ServerSwitches switches_;
     WinsockLayer sockets_;
     UdpEndpoint endpoint_;
     WinsockNetwork network_;
     NameRefresher refresher_;
-    NameCache rowNames_{network_, refresher_};
+    NameCache rowNames_{refresher_};
     StationListBox rows_;
     MainDialogWindow window_;
     CalendarClock clock_;
+    std::optional<JournalWriter> journal_;
     std::optional<Server> server_;
 
     HWND topWindow_ = nullptr;

@@ -1,8 +1,11 @@
 #include "console/win32/name_refresher.h"
 
 #include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
+#include "console/win32/section_lock.h"
 #include "link/win32/winsock_network.h"
 #include "server/name_schedule.h"
 
@@ -11,46 +14,46 @@ namespace vorlek {
 namespace {
 
 // Look-ups that may wait on the name server at the same time: with a server that answers in
-// 200 ms, 256 stations are each looked up again within 7 s.
-constexpr int kLookUpThreads = 8;
+// 200 ms, 2048 new stations are all named within 26 s.
+constexpr int kLookUpThreads = 16;
 // A thread with nothing due looks at the schedule again at least this often.
 constexpr DWORD kLongestIdleMs = 1000;
 constexpr SIZE_T kThreadStackBytes = 64 * 1024;
-
-class Lock {
-public:
-    explicit Lock(CRITICAL_SECTION& section) : section_(section) {
-        EnterCriticalSection(&section_);
-    }
-    ~Lock() { LeaveCriticalSection(&section_); }
-    Lock(const Lock&) = delete;
-    Lock& operator=(const Lock&) = delete;
-
-private:
-    CRITICAL_SECTION& section_;
-};
 
 }  // namespace
 
 struct NameRefresher::Shared {
     Shared() {
         InitializeCriticalSection(&lock);
-        wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        wake = CreateSemaphoreA(nullptr, 0, kLookUpThreads, nullptr);
+        answered = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     }
     ~Shared() {
-        if (wake != nullptr) {
-            CloseHandle(wake);
+        for (const HANDLE event : {wake, answered}) {
+            if (event != nullptr) {
+                CloseHandle(event);
+            }
         }
         DeleteCriticalSection(&lock);
     }
     Shared(const Shared&) = delete;
     Shared& operator=(const Shared&) = delete;
 
-    // Everything below is guarded by lock, except wake.
+    // Everything below is guarded by lock, except the events.
     CRITICAL_SECTION lock;
+    // A semaphore: each count wakes one idle thread.
     HANDLE wake = nullptr;
+    // Set when a first answer is put into firstAnswers.
+    HANDLE answered = nullptr;
     NameSchedule schedule;
     std::vector<RefreshedName> results;
+    // First look-ups whose answer the console's thread still waits for, and their answers.
+    std::unordered_set<Ipv4> awaited;
+    struct Answer {
+        std::optional<std::string> name;
+        std::chrono::microseconds lookUp;
+    };
+    std::unordered_map<Ipv4, Answer> firstAnswers;
     HWND window = nullptr;
     UINT message = 0;
     bool announced = false;
@@ -70,7 +73,7 @@ DWORD WINAPI LookUpThread(void* parameter) {
         DWORD idleMs = kLongestIdleMs;
         const DWORD started = GetTickCount();
         {
-            Lock lock(shared.lock);
+            SectionLock lock(shared.lock);
             if (shared.stopping) {
                 return 0;
             }
@@ -84,9 +87,16 @@ DWORD WINAPI LookUpThread(void* parameter) {
             WaitForSingleObject(shared.wake, idleMs);
             continue;
         }
+        const auto lookUpStart = std::chrono::steady_clock::now();
         std::optional<std::string> name = LookUpAddressName(*address);
-        Lock lock(shared.lock);
+        const auto lookUp = std::chrono::duration_cast<std::chrono::microseconds>(
+            std::chrono::steady_clock::now() - lookUpStart);
+        SectionLock lock(shared.lock);
         shared.schedule.Done(*address, started);
+        if (shared.awaited.erase(*address) != 0) {
+            shared.firstAnswers.emplace(*address, NameRefresher::Shared::Answer{name, lookUp});
+            SetEvent(shared.answered);
+        }
         shared.results.push_back({*address, std::move(name)});
         if (!shared.announced && shared.window != nullptr) {
             shared.announced = PostMessageA(shared.window, shared.message, 0, 0) != FALSE;
@@ -103,27 +113,70 @@ NameRefresher::~NameRefresher() {
 }
 
 void NameRefresher::Announce(HWND window, UINT message) {
-    Lock lock(shared_->lock);
-    shared_->window = window;
-    shared_->message = message;
-    shared_->announced = false;
+    {
+        SectionLock lock(shared_->lock);
+        shared_->window = window;
+        shared_->message = message;
+        shared_->announced = false;
+    }
+    StartThreads();
 }
 
-void NameRefresher::Keep(Ipv4 address) {
+void NameRefresher::LookUpFirst(std::span<const Ipv4> addresses) {
+    if (addresses.empty()) {
+        return;
+    }
     {
-        Lock lock(shared_->lock);
+        SectionLock lock(shared_->lock);
         if (shared_->stopping) {
             return;
         }
-        shared_->schedule.Add(address, GetTickCount());
+        for (const Ipv4 address : addresses) {
+            shared_->schedule.AddFirst(address);
+            shared_->awaited.insert(address);
+        }
     }
-    if (!started_) {
-        started_ = true;
-        StartThreads();
+    StartThreads();
+    // One count a thread; a release beyond the semaphore's maximum fails, and every thread is
+    // then awake or about to be.
+    for (std::size_t i = 0; i < std::min<std::size_t>(addresses.size(), kLookUpThreads); ++i) {
+        if (!ReleaseSemaphore(shared_->wake, 1, nullptr)) {
+            break;
+        }
+    }
+}
+
+FirstAnswer NameRefresher::AwaitFirst(Ipv4 address, std::chrono::microseconds longest) {
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    const auto waited = [start] {
+        return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
+    };
+    for (;;) {
+        {
+            SectionLock lock(shared_->lock);
+            if (const auto found = shared_->firstAnswers.find(address);
+                found != shared_->firstAnswers.end()) {
+                FirstAnswer answer{true, std::move(found->second.name), waited(),
+                                   found->second.lookUp};
+                shared_->firstAnswers.erase(found);
+                return answer;
+            }
+            if (waited() >= longest) {
+                // A later answer comes back as a refreshed name.
+                shared_->awaited.erase(address);
+                return {false, std::nullopt, waited()};
+            }
+        }
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(longest - waited());
+        WaitForSingleObject(shared_->answered, static_cast<DWORD>(left.count()));
     }
 }
 
 void NameRefresher::StartThreads() {
+    if (std::exchange(started_, true)) {
+        return;
+    }
     for (int i = 0; i < kLookUpThreads; ++i) {
         auto parameter = std::make_unique<std::shared_ptr<Shared>>(shared_);
         const HANDLE thread =
@@ -139,19 +192,19 @@ void NameRefresher::StartThreads() {
 }
 
 std::vector<RefreshedName> NameRefresher::TakeResults() {
-    Lock lock(shared_->lock);
+    SectionLock lock(shared_->lock);
     shared_->announced = false;
     return std::exchange(shared_->results, {});
 }
 
 void NameRefresher::Stop() {
     {
-        Lock lock(shared_->lock);
+        SectionLock lock(shared_->lock);
         shared_->stopping = true;
         shared_->window = nullptr;
     }
-    // Wakes one idle thread; the others see the stop within kLongestIdleMs.
-    SetEvent(shared_->wake);
+    // Wakes the idle threads; a release beyond the maximum fails, and they are then awake.
+    ReleaseSemaphore(shared_->wake, kLookUpThreads, nullptr);
 }
 
 }  // namespace vorlek

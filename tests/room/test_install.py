@@ -229,6 +229,10 @@ def release(windows_build):
     return folder
 
 
+# Switches chosen when a console installer upgrades, then kept by the next upgrade.
+CHOSEN_SWITCHES = '/hellos=listed /notices=summary "/journal=C:\\Journal"'
+
+
 def test_console_installer_installs_keeps_the_station_list_and_uninstalls(room_factory, release):
     host = room_factory(["operator"])["operator"]
     folder = host.prefix / "drive_c" / CONSOLE_FOLDER
@@ -254,7 +258,7 @@ def test_console_installer_installs_keeps_the_station_list_and_uninstalls(room_f
                  "InstallLocation    REG_SZ    C:\\Program Files\\Vorlek Server"):
         assert line in entry
 
-    assert shortcut_arguments(host, MENU_SHORTCUT) == "/hellos=any"
+    assert shortcut_arguments(host, MENU_SHORTCUT) == "/hellos=any /notices=each"
 
     # An upgrade while the console runs changes nothing and says why.
     marked = put_earlier_program(folder / "VorlekServer.exe",
@@ -278,12 +282,13 @@ def test_console_installer_installs_keeps_the_station_list_and_uninstalls(room_f
     roomlib.kill_pids([pid])
 
     # With the console ended, an upgrade puts the program back and keeps the operator's list.
-    upgrade = run_setup(host, installer, "/hellos=Listed")
+    upgrade = run_setup(host, installer, "/hellos=Listed", "/NOTICES=summary",
+                        "/JOURNAL=C:\\Journal")
     assert upgrade.exit_code == 0, upgrade.trace[-3000:]
     assert (folder / "VorlekServer.exe").read_bytes() == (release / "VorlekServer.exe").read_bytes()
     assert (data / "clients").read_bytes() == OPERATORS_LIST
     assert upgrade.started(NETSH) == CONSOLE_RULE_COMMANDS
-    assert shortcut_arguments(host, MENU_SHORTCUT) == "/hellos=listed"
+    assert shortcut_arguments(host, MENU_SHORTCUT) == CHOSEN_SWITCHES
 
     # The list of an installation that kept it in the program folder moves to the data folder,
     # unless the operator's saves went to the VirtualStore copy, which is newer.
@@ -298,7 +303,7 @@ def test_console_installer_installs_keeps_the_station_list_and_uninstalls(room_f
         assert (data / "clients").read_bytes() == OPERATORS_LIST + b"\r\n198.51.100." + taken
         assert not (folder / "clients").exists()
     # An upgrade without the switch keeps the one chosen before.
-    assert shortcut_arguments(host, MENU_SHORTCUT) == "/hellos=listed"
+    assert shortcut_arguments(host, MENU_SHORTCUT) == CHOSEN_SWITCHES
 
     uninstall = run_setup(host, "C:\\Program Files\\Vorlek Server\\Uninstall.exe",
                           wait_for=lambda: not (folder / "Uninstall.exe").exists())

@@ -12,7 +12,8 @@ from agent_support import DRIVER_SERVICE, install_driver
 from test_install import (AGENT_FOLDER, AGENT_RULE_COMMANDS, AVAILABLE_REPORT, CONSOLE_DATA,
                           CONSOLE_FOLDER, CONSOLE_RULE_COMMANDS, NETSH, OPERATORS_LIST,
                           START_TIMEOUT, USERS_MAY_CHANGE, host_processes, put_earlier_program,
-                          run_msiexec, shortcut_arguments, start_agent, start_shortcut)
+                          CHOSEN_SWITCHES, run_msiexec, shortcut_arguments, start_agent,
+                          start_shortcut)
 
 # Wine's installer service puts the shortcuts of a package for all users into the folders of the
 # user who installs it; Windows puts them into those of all users.
@@ -226,12 +227,13 @@ def test_console_package_installs_upgrades_and_uninstalls(room_factory, packages
     data = host.prefix / "drive_c" / CONSOLE_DATA
     package, earlier = packages["VorlekServer.msi"]
 
-    first = run_msiexec(host, "/i", earlier, "HELLOS=listed")
+    first = run_msiexec(host, "/i", earlier, "HELLOS=listed", "NOTICES=summary",
+                        "JOURNAL=C:\\Journal")
     assert first.exit_code == 0, first.trace[-3000:]
     assert sorted(p.name for p in data.iterdir()) == ["clients"]
     assert first.started(MSI_NETSH) == msi_commands(CONSOLE_RULE_COMMANDS)
     assert first.started(MSI_ICACLS.split(" ")[0]) == [MSI_ICACLS]
-    assert shortcut_arguments(host, MENU_SHORTCUT) == "/hellos=listed"
+    assert shortcut_arguments(host, MENU_SHORTCUT) == CHOSEN_SWITCHES
 
     # Nothing is installed or removed while the console runs, and the log says why.
     start_shortcut(host, MENU_SHORTCUT)
@@ -253,7 +255,7 @@ def test_console_package_installs_upgrades_and_uninstalls(room_factory, packages
     (data / "clients").write_bytes(OPERATORS_LIST)
     assert run_msiexec(host, "/i", package, ui="/qr").exit_code == 0
     assert (data / "clients").read_bytes() == OPERATORS_LIST
-    assert shortcut_arguments(host, MENU_SHORTCUT) == "/hellos=listed"
+    assert shortcut_arguments(host, MENU_SHORTCUT) == CHOSEN_SWITCHES
 
     uninstall = run_msiexec(host, "/x", package)
     assert uninstall.exit_code == 0

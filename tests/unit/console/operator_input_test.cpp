@@ -89,7 +89,8 @@ public:
 
 class NoRefresh : public NameRefresh {
 public:
-    void Keep(Ipv4) override {}
+    void LookUpFirst(std::span<const Ipv4>) override {}
+    FirstAnswer AwaitFirst(Ipv4, std::chrono::microseconds) override { return {}; }
 };
 
 const Ipv4 kOwn = MakeAddress(198, 51, 100, 1);
@@ -104,8 +105,8 @@ protected:
     NoWindow window;
     FixedClock clock;
     NoRefresh refresh;
-    NameCache rowNames{network, refresh};
-    Server server{ServerPorts{network, network, boxes, rows, window, clock, rowNames}, kOwn,
+    NameCache rowNames{refresh};
+    Server server{ServerPorts{network, boxes, rows, window, clock, rowNames}, kOwn,
                   HostList({kHost1, kHost2, kHost1})};
 
     // The operator selects both stations; the selection query goes out and is forgotten here.

@@ -226,7 +226,7 @@ TEST_F(CommandsTest, FindRowGivesTheFirstRowWithTheAddressInListOrder) {
     EXPECT_EQ(server->FindRow(kHost2), 1);
 
     // The station's OFF row, written last, sorts first: it is the one found from now on.
-    room.names.names[kHost2] = "avlhost2";
+    room.rowNames.Refreshed(kHost2, "avlhost2");
     LetStationsFallSilent();
     ASSERT_THAT(room.rows.Rows(),
                 ElementsAre("avlhost2 ( 198.51.100.12 ) -- state OFF, remains 00:01:00",

@@ -158,18 +158,28 @@ TEST_F(DatagramTest, UnderHellosListedOnlyAnAddressOfTheArrayIsRegistered) {
     EXPECT_THAT(room.network.sent, ElementsAre(To(kHost1, kAgentPort, {0x04}), Warning(kHost1)));
 }
 
-TEST(ServerSwitches, HellosIsReadWithoutRegardToCaseAndAnythingElseIsRefused) {
-    HelloSource hellos = HelloSource::Any;
-    const std::vector<std::string> listed{"/HELLOS=Listed"};
-    EXPECT_EQ(ReadServerSwitches(listed, hellos), std::nullopt);
-    EXPECT_EQ(hellos, HelloSource::Listed);
-    const std::vector<std::string> any{"/hellos=any"};
-    EXPECT_EQ(ReadServerSwitches(any, hellos), std::nullopt);
-    EXPECT_EQ(hellos, HelloSource::Any);
+TEST(ServerSwitches, AreReadWithoutRegardToCaseTheJournalFolderAsGivenAndAnythingElseIsRefused) {
+    ServerSwitches switches;
+    const std::vector<std::string> given{"/HELLOS=Listed", "/Journal=D:\\Room Book",
+                                         "/notices=SUMMARY"};
+    EXPECT_EQ(ReadServerSwitches(given, switches), std::nullopt);
+    EXPECT_EQ(switches.hellos, HelloSource::Listed);
+    EXPECT_EQ(switches.notices, NoticeMode::Summary);
+    EXPECT_EQ(switches.journal, "D:\\Room Book");
+    const std::vector<std::string> defaults{"/hellos=any", "/notices=each"};
+    EXPECT_EQ(ReadServerSwitches(defaults, switches), std::nullopt);
+    EXPECT_EQ(switches.hellos, HelloSource::Any);
+    EXPECT_EQ(switches.notices, NoticeMode::Each);
+    EXPECT_EQ(switches.journal, std::nullopt);
 
+    const std::string usage =
+        "\nUsage: VorlekServer.exe [/hellos=any|listed] [/notices=each|summary] [/journal=FOLDER]";
     const std::vector<std::string> agents{"/hellos=listed", "/hold=hooks"};
-    EXPECT_EQ(ReadServerSwitches(agents, hellos),
-              "Unknown switch \"/hold=hooks\".\nUsage: VorlekServer.exe [/hellos=any|listed]");
+    EXPECT_EQ(ReadServerSwitches(agents, switches), "Unknown switch \"/hold=hooks\"." + usage);
+    const std::vector<std::string> twice{"/journal=a", "/JOURNAL=b"};
+    EXPECT_EQ(ReadServerSwitches(twice, switches), "Switch given twice: \"/JOURNAL=b\"." + usage);
+    const std::vector<std::string> empty{"/journal="};
+    EXPECT_EQ(ReadServerSwitches(empty, switches), "Unknown value in \"/journal=\"." + usage);
 }
 
 TEST_F(DatagramTest, ReportFromUnlistedAddressChangesNothing) {

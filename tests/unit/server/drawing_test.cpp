@@ -27,9 +27,9 @@ private:
 class DrawingTest : public EngineTest {
 protected:
     Server& StartDrawn(std::vector<Ipv4> listed) {
-        server.emplace(ServerPorts{room.network, room.names, room.boxes, rows, room.window,
-                                   room.clock, room.rowNames},
-                       kOwn, HostList(std::move(listed)));
+        server.emplace(
+            ServerPorts{room.network, room.boxes, rows, room.window, room.clock, room.rowNames},
+            kOwn, HostList(std::move(listed)));
         return *server;
     }
 

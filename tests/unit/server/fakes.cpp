@@ -244,6 +244,16 @@ std::optional<std::string> FakeNames::LookUpAddress(Ipv4 address) {
     return found->second;
 }
 
+FirstAnswer FakeNameRefresh::AwaitFirst(Ipv4 address, std::chrono::microseconds longest) {
+    waits.push_back(longest);
+    const auto delay = late.find(address);
+    if (delay != late.end() && delay->second > longest) {
+        return {false, std::nullopt, longest};
+    }
+    const auto took = delay != late.end() ? delay->second : std::chrono::microseconds{0};
+    return {true, names_.LookUpAddress(address), took, took};
+}
+
 void FakeBoxes::Show(std::string_view text, std::optional<std::string_view> caption, BoxIcon icon) {
     journal_.push_back("box " + std::string(text));
     shown.push_back(

@@ -2,6 +2,7 @@
 // main dialog, the socket, the name service, message boxes and the calendar clock.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -137,11 +138,23 @@ private:
     Journal& journal_;
 };
 
-// Records the addresses the name cache keeps; the tests hand refreshed names back themselves.
+// Answers first look-ups at once from names, unless late; the tests hand refreshed names back
+// themselves.
 class FakeNameRefresh : public NameRefresh {
 public:
-    void Keep(Ipv4 address) override { kept.push_back(address); }
+    explicit FakeNameRefresh(FakeNames& names) : names_(names) {}
+    void LookUpFirst(std::span<const Ipv4> addresses) override {
+        kept.insert(kept.end(), addresses.begin(), addresses.end());
+    }
+    FirstAnswer AwaitFirst(Ipv4 address, std::chrono::microseconds longest) override;
+
     std::vector<Ipv4> kept;
+    // Addresses whose answer takes this long; each wait is recorded.
+    std::map<Ipv4, std::chrono::microseconds> late;
+    std::vector<std::chrono::microseconds> waits;
+
+private:
+    FakeNames& names_;
 };
 
 class FakeClock : public Clock {
@@ -159,10 +172,10 @@ struct Room {
     FakeStationList rows{journal};
     FakeWindow window{journal};
     FakeClock clock;
-    FakeNameRefresh refresh;
-    NameCache rowNames{names, refresh};
+    FakeNameRefresh refresh{names};
+    NameCache rowNames{refresh};
 
-    ServerPorts Ports() { return {network, names, boxes, rows, window, clock, rowNames}; }
+    ServerPorts Ports() { return {network, boxes, rows, window, clock, rowNames}; }
 };
 
 }  // namespace vorlek::test

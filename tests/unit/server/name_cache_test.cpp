@@ -16,26 +16,65 @@ using ::testing::IsEmpty;
 TEST(NameCache, LooksAnAddressUpOnceAndKeepsItsNameFailedOrNot) {
     FakeNames names;
     names.names = {{kHost1, "vlhost1"}, {kHost2, ""}};
-    FakeNameRefresh refresh;
-    NameCache cache(names, refresh);
+    FakeNameRefresh refresh(names);
+    NameCache cache(refresh);
 
     EXPECT_EQ(cache.RowName(kHost1), "vlhost1");
     EXPECT_EQ(cache.RowName(kHost2), "N/A");
-    EXPECT_EQ(cache.RowName(kNameless), "N/A");
+    EXPECT_EQ(cache.NoticeName(kNameless), "N/A");
     names.names[kHost1] = "renamed";
     names.names[kNameless] = "found";
     EXPECT_EQ(cache.RowName(kHost1), "vlhost1");
-    EXPECT_EQ(cache.RowName(kNameless), "N/A");
+    EXPECT_EQ(cache.NoticeName(kNameless), "N/A");
 
     EXPECT_EQ(names.reverseLookUps, 3);
     EXPECT_THAT(refresh.kept, ElementsAre(kHost1, kHost2, kNameless));
 }
 
+TEST(NameCache, NewRowsShareOneShortWaitPerTickAndPromptAnswersCostNothing) {
+    using std::chrono::microseconds;
+    FakeNames names;
+    names.names = {{kHost1, "vlhost1"}, {kHost2, "vlhost2"}, {kHost3, "vlhost3"}};
+    FakeNameRefresh refresh(names);
+    refresh.late = {{kHost1, kPromptAnswer},
+                    {kHost2, microseconds{60'000}},
+                    {kHost3, microseconds{60'000}},
+                    {kNameless, microseconds{60'000}}};
+    NameCache cache(refresh);
+    const std::vector<Ipv4> room = {kHost1, kHost2, kHost3};
+    cache.Expect(room);
+    cache.NewTick();
+
+    EXPECT_EQ(cache.RowName(kHost1), "vlhost1");
+    EXPECT_EQ(cache.RowName(kHost2), "vlhost2");
+    // 40 ms of the tick's wait are left: the third answer does not come in time.
+    EXPECT_EQ(cache.RowName(kHost3), "N/A");
+    // Spent: only an answer already there is taken until the next tick.
+    EXPECT_EQ(cache.RowName(kNameless), "N/A");
+    EXPECT_THAT(refresh.waits,
+                ElementsAre(kFirstSightWait + kPromptAnswer, kFirstSightWait + kPromptAnswer,
+                            microseconds{40'000} + kPromptAnswer, microseconds{0}));
+    // Each address was looked up once, all three of the room together before their rows.
+    EXPECT_THAT(refresh.kept, ElementsAre(kHost1, kHost2, kHost3, kNameless));
+
+    cache.Refreshed(kHost3, "vlhost3");
+    EXPECT_THAT(cache.TakeRenamed(), ElementsAre(kHost3));
+    EXPECT_EQ(cache.RowName(kHost3), "vlhost3");
+    // A notice takes the kept name, even "N/A", and waits long only for a station never named.
+    EXPECT_EQ(cache.NoticeName(kNameless), "N/A");
+    refresh.late.clear();
+    const Ipv4 unseen = MakeAddress(198, 51, 100, 15);
+    names.names[unseen] = "vlhost5";
+    EXPECT_EQ(cache.NoticeName(unseen), "vlhost5");
+    EXPECT_EQ(refresh.waits.back(), kNoticeNameWait);
+    EXPECT_EQ(refresh.waits.size(), 5u);
+}
+
 TEST(NameCache, HandsBackEachChangedNameOnceAndAFailedLookUpAsNA) {
     FakeNames names;
     names.names = {{kHost1, "vlhost1"}, {kHost2, "vlhost2"}};
-    FakeNameRefresh refresh;
-    NameCache cache(names, refresh);
+    FakeNameRefresh refresh(names);
+    NameCache cache(refresh);
     cache.RowName(kHost1);
     cache.RowName(kHost2);
 
@@ -54,13 +93,18 @@ TEST(NameCache, HandsBackEachChangedNameOnceAndAFailedLookUpAsNA) {
     EXPECT_EQ(cache.RowName(kHost3), "N/A");
 }
 
-TEST(NameSchedule, LooksEachAddressUpAgainAfterAPeriodLongestWaitingFirst) {
+TEST(NameSchedule, LooksNewAddressesUpFirstThenEachAgainAfterAPeriodLongestWaitingFirst) {
     NameSchedule schedule;
     // Start near the wrap of the millisecond clock.
     const std::uint32_t t0 = 0xFFFFF000u;
     EXPECT_EQ(schedule.WaitMs(t0), std::nullopt);
-    schedule.Add(kHost1, t0);
-    schedule.Add(kHost2, t0 + 500);
+    schedule.AddFirst(kHost1);
+    schedule.AddFirst(kHost2);
+    EXPECT_EQ(schedule.WaitMs(t0), 0u);
+    EXPECT_EQ(schedule.TakeDue(t0), kHost1);
+    EXPECT_EQ(schedule.TakeDue(t0), kHost2);
+    schedule.Done(kHost1, t0);
+    schedule.Done(kHost2, t0 + 500);
     EXPECT_EQ(schedule.WaitMs(t0 + 1000), kNameRefreshPeriodMs - 1000);
     EXPECT_EQ(schedule.TakeDue(t0 + kNameRefreshPeriodMs - 1), std::nullopt);
 
@@ -77,6 +121,9 @@ TEST(NameSchedule, LooksEachAddressUpAgainAfterAPeriodLongestWaitingFirst) {
     EXPECT_EQ(schedule.WaitMs(t1 + 1000), kNameRefreshPeriodMs - 1000);
     EXPECT_EQ(schedule.TakeDue(t1 + kNameRefreshPeriodMs), kHost1);
     EXPECT_EQ(schedule.TakeDue(t1 + kNameRefreshPeriodMs), std::nullopt);
+    // A new address goes before one that is due.
+    schedule.AddFirst(kHost3);
+    EXPECT_EQ(schedule.TakeDue(t1 + kNameRefreshPeriodMs + 10), kHost3);
     EXPECT_EQ(schedule.TakeDue(t1 + kNameRefreshPeriodMs + 10), kHost2);
 }
 
