@@ -1,9 +1,9 @@
 """A small "Marlett" TrueType font for the room's Wine prefixes.
 
 Wine draws the caption buttons of every window with the glyphs '0' (minimise), '1' (maximise),
-'2' (restore), 'r' (close) and 's' (help) of a symbol font named Marlett. Debian's Wine ships
-no font files (they are the separate package fonts-wine), so without this font the title bars
-of the room's screenshots show the letters "0 1 r" instead of buttons. The glyphs are drawn
+'2' (restore), 'r' (close) and 's' (help) of a symbol font named Marlett. Debian's Wine as the
+set-up installs it (without its recommended package fonts-wine) has no font files of its own,
+so without this font the title bars of the room's screenshots show the letters "0 1 r". The glyphs are drawn
 here on a 16 x 16 grid as straight-edged outlines, in the look of the classic Windows buttons.
 """
 
@@ -43,6 +43,7 @@ GLYPHS = {
 
 
 def _glyph(contours):
+    """The glyf entry of one glyph, padded to 4 bytes, with its bounding box and point count."""
     points = [(round(x * CELL), round(y * CELL)) for contour in contours for x, y in contour]
     xs, ys = [p[0] for p in points], [p[1] for p in points]
     ends, count = [], 0
