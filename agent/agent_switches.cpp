@@ -10,6 +10,8 @@ namespace {
 const SwitchForm kAgentSwitches[] = {
     {"hold", {"device", "hooks"}},
     {"orders", {"any", "servers"}},
+    {"start", {"available", "blocked"}},
+    {"countdown", {"off", "on"}},
 };
 
 bool IsLoopback(Ipv4 address) {
@@ -25,6 +27,8 @@ std::optional<std::string> ReadAgentSwitches(std::span<const std::string> words,
     if (!reading.fault) {
         switches.hold = static_cast<InputHold>(reading.chosen[0]);
         switches.orders = static_cast<OrderSource>(reading.chosen[1]);
+        switches.start = static_cast<StartMode>(reading.chosen[2]);
+        switches.countdown = static_cast<Countdown>(reading.chosen[3]);
     }
     return std::move(reading.fault);
 }

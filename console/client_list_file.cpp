@@ -4,6 +4,7 @@
 #include <cstring>
 #include <optional>
 
+#include "link/address.h"
 #include "link/scan.h"
 #include "link/stdio_file.h"
 
@@ -70,6 +71,23 @@ std::vector<std::string> ReadClientEntries(std::FILE* file) {
         }
     }
     return entries;
+}
+
+std::vector<std::string> UnreadableEntries(const std::vector<std::string>& entries) {
+    std::vector<std::string> unreadable;
+    for (const std::string& entry : entries) {
+        const std::string_view word = FirstWord(entry);
+        if (word.empty()) {
+            continue;
+        }
+        // The reader takes a line with a digit anywhere in it for an address.
+        const bool numeric = entry.find_first_of("0123456789") != std::string::npos;
+        const Ipv4 address = numeric ? InetAddr(word) : kInetNone;
+        if (IsComment(word) || (numeric && (address == kInetNone || address == 0))) {
+            unreadable.push_back(entry);
+        }
+    }
+    return unreadable;
 }
 
 std::optional<SaveFailure> SaveClientList(const std::vector<std::string>& entries,

@@ -36,6 +36,12 @@ struct SaveFailure {
 // in file order. A line is taken whole, whatever its length.
 std::vector<std::string> ReadClientEntries(std::FILE* file);
 
+// The entries that the host-list reader of the console's start will not take as a station once
+// saved, in the given order: a word with a digit anywhere in its line that is no dotted address
+// (a name such as "PC07"), the address 0.0.0.0 (which would end the list there), and a word
+// that begins with "#" (a comment). Empty entries are left out; they name nobody.
+std::vector<std::string> UnreadableEntries(const std::vector<std::string>& entries);
+
 // Writes the comment lines that lead "clients" (each as it was read, its line end included),
 // then a newline and an entry for every row, with no line end after the last entry, into
 // "newclients"; then replaces "clients" with it. When any step fails, "clients" is left as it

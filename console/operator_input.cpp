@@ -28,8 +28,10 @@ void UpdateDeathTimer(Server& server, std::string_view text) {
     if (text.empty()) {
         return;
     }
+    // The word that goes out must be a time: a bigger one would be a mode, warning or add-time
+    // command, or a count the console does not count down and would take for its own OffMark.
     if (const std::optional<std::uint32_t> seconds = ParseTime(text);
-        seconds && *seconds < kModeBase) {
+        seconds && (*seconds & ~PausedFlag) <= kCountingLimit) {
         server.SendToSelected(*seconds);
     }
 }

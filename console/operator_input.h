@@ -11,9 +11,9 @@
 namespace vorlek {
 
 // "&Update": a text that gives a time is sent to the selected stations as their new time (0
-// blocks them); an empty text, one without a time, and one whose time would make a mode,
-// warning or add-time word (0x80000000 seconds or more, which is where negative texts land)
-// send nothing.
+// blocks them; the PausedFlag bit is dropped); an empty text, one without a time, and one whose
+// word would go beyond kCountingLimit (a mode, warning or add-time word, which is where negative
+// texts land, or a count the console does not count down) send nothing.
 void UpdateDeathTimer(Server& server, std::string_view text);
 
 enum class TimingOption { PeriodicCheck, Timeout, ClientWarning };

@@ -195,9 +195,11 @@ private:
         FUZZ_CHECK(c_.network.waiting.empty());
         const bool taken = size > 0 && size <= kReceiveBuffer;
         if (taken && type == 1) {
-            // A Hello from anyone is taken: its address joins the array, and the station has
-            // a record.
-            FUZZ_CHECK(server_.addresses().Addresses().size() >= before.addresses.size() + 1);
+            // A Hello from anyone is taken: its address joins the array unless it is listed
+            // already, and the station has a record.
+            FUZZ_CHECK(server_.addresses().Addresses().size() ==
+                       before.addresses.size() + (listed ? 0 : 1));
+            FUZZ_CHECK(server_.IsListedAddress(from.address));
             FUZZ_CHECK(server_.FindStation(from.address) != nullptr);
         } else if (taken && type == 4 && size >= 5 && listed) {
             FUZZ_CHECK(server_.FindStation(from.address) != nullptr);

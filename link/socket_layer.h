@@ -34,6 +34,12 @@ public:
     // WSAGetLastError.
     virtual int LastError() = 0;
     virtual void CloseSocket() = 0;
+    // Keeps the open socket aside, still open, so that the next OpenSocket makes a second one:
+    // the one set aside then either goes (DropSetAside) or takes the new one's place
+    // (RestoreSetAside, which closes the new one).
+    virtual void SetAside() = 0;
+    virtual void DropSetAside() = 0;
+    virtual void RestoreSetAside() = 0;
     // WSACleanup.
     virtual void Cleanup() = 0;
 };

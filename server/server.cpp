@@ -154,6 +154,7 @@ int Server::FindAddedRow(const std::string& text, int added) {
 void Server::AddStationRow(Ipv4 address) {
     const std::string text = RowText(RowName(address), address);
     SelectRow(FindAddedRow(text, AddRow(text)));
+    addedSelected_.insert(address);
 }
 
 void Server::SelectRow(int row) {
@@ -164,8 +165,11 @@ void Server::SelectRow(int row) {
 }
 
 int Server::ReplaceRow(int row, const std::string& text) {
-    // The selection is the operator's: it stays with the station, wherever its row sorts in.
-    const bool selected = ports_.rows.IsSelected(row);
+    // The operator's selection, and the one the console gives a row on purpose, stays with the
+    // station wherever its row sorts in; the one a new station's row was added with does not.
+    const auto address = RowIndex::AddressOf(text);
+    const bool consoles = address && addedSelected_.erase(*address) > 0;
+    const bool selected = ports_.rows.IsSelected(row) && !consoles;
     DeleteRow(row);
     const int added = FindAddedRow(text, AddRow(text));
     if (selected) {
@@ -207,17 +211,47 @@ void Server::HandleHello(Peer from) {
     if (hellos_ == HelloSource::Listed && !IsListedAddress(from.address)) {
         return;
     }
-    AddAddress(from.address);
-    if (stations_.empty()) {
-        AppendStation(from.address);
-        savedSelection_[0] = 0;
-    } else if (FindStation(from.address) != nullptr) {
-        return;
-    } else {
-        AppendStation(from.address);
+    // An agent starts again at every logon: its address is listed once, however often it does.
+    if (!IsListedAddress(from.address)) {
+        AddAddress(from.address);
     }
-    AddStationRow(from.address);
-    ports_.network.SendTo(from, BuildStatusRequest());
+    if (StationRecord* known = FindStation(from.address)) {
+        if (TakeRestart(*known)) {
+            // An agent answers every command with its report: its warning follows the comeback,
+            // so that only the report asked for here meets the mark.
+            ports_.network.SendTo(from, BuildStatusRequest());
+            return;
+        }
+    } else {
+        if (stations_.empty()) {
+            savedSelection_[0] = 0;
+        }
+        AppendStation(from.address);
+        AddStationRow(from.address);
+        ports_.network.SendTo(from, BuildStatusRequest());
+    }
+    // A starting agent has no warning threshold.
+    SendWarning(from);
+}
+
+bool Server::TakeRestart(StationRecord& record) {
+    if (record.restart == Restart::Ordered || record.restart == Restart::OrderedDone) {
+        record.restart = Restart::OrderedDone;
+        return false;
+    }
+    if ((record.status & ~OffMark) == 0) {
+        return false;
+    }
+    // Its row stays as it is: the operator is told nothing of a restart that gives the state back.
+    record.status |= OffMark;
+    record.restart = Restart::Unordered;
+    return true;
+}
+
+void Server::SendWarning(Peer to) {
+    if ((flags_ & WarningFlag) != 0) {
+        ports_.network.SendTo(to, BuildCommand(kWarningBase + warningTime_));
+    }
 }
 
 void Server::HandleStatusReport(Peer from, StatusWord word) {
@@ -235,74 +269,69 @@ void Server::HandleStatusReport(Peer from, StatusWord word) {
     }
     record->attemptsLeft = 0;
     record->waitTicks = 0;
-    // The word as it was before this report, OffMark included.
-    const StatusWord stored = record->status;
-
-    if ((record->status & OffMark) != 0) {
-        record->status &= ~OffMark;
-        if (record->status != 0) {
-            // Back from OFF. An agent that restarted reports AVAILABLE, having lost its state:
-            // it takes back the state it had, a pause as counting. Any other report is the
-            // station's own state and stands. Log-off and reboot are never sent again.
-            const StatusWord restore = record->status & ~PausedFlag;
-            if (word == ModeWord(StationState::AVAILABLE) &&
-                restore != ModeWord(ModeCommand::LogOff) &&
-                restore != ModeWord(ModeCommand::Reboot)) {
-                word = restore;
-                ports_.network.SendTo(from, BuildCommand(word));
-            }
-            if (word != ModeWord(StationState::PAUSED)) {
-                record->status = word;
-            }
-            ShowNotice(NoticeText(NameOf(address), address, "ON"));
-            ports_.window.BringToForeground();
-        }
+    const bool restarted = record->restart == Restart::Unordered;
+    const ReportAnswer answer =
+        AnswerReport(record->status, word, record->restart, record->offShown);
+    // Word and row are in place before any box: a report handled while one is open is newer,
+    // and stands.
+    record->status = answer.stored;
+    record->offShown = false;
+    if (record->restart != Restart::Ordered) {
+        record->restart = Restart::None;
     }
+    if (answer.command) {
+        ports_.network.SendTo(from, BuildCommand(*answer.command));
+    }
+    if (restarted) {
+        SendWarning(from);
+    }
+    const bool blocked = answer.shown == ModeWord(StationState::BLOCKED);
+    if (blocked && !answer.announceBlocked) {
+        return;
+    }
+    // One look-up serves the notices and the BLOCKED row.
+    const std::string name = blocked || answer.announceOn ? NameOf(address) : std::string();
+    const auto [text, oldRow] = ShowReportedState(address, name, answer.shown, answer.stored);
+    if (answer.announceOn) {
+        ShowNotice(NoticeText(name, address, "ON"));
+        ports_.window.BringToForeground();
+    }
+    if (answer.announceBlocked) {
+        ShowNotice(NoticeText(name, address, "BLOCKED"));
+        if (oldRow >= 0) {
+            // Rows may have moved while the box was open.
+            SelectRow(ports_.rows.FindPrefix(0, text));
+        }
+        ports_.window.BringToForeground();
+    }
+}
 
-    switch (word) {
+std::pair<std::string, int> Server::ShowReportedState(Ipv4 address, const std::string& name,
+                                                      StatusWord shown, StatusWord stored) {
+    std::string state;
+    switch (shown) {
         case ModeWord(StationState::UNLIMITED):
             ClearDeathTimer();
-            RewriteRow(address, RowText(RowName(address), address, kUnlimitedState));
+            state = kUnlimitedState;
             break;
         case ModeWord(StationState::PAUSED):
-            // The stored word holds the seconds the station had when it was paused.
-            RewriteRow(address, RowText(RowName(address), address, PausedState(record->status)));
-            return;
+            state = PausedState(stored);
+            break;
         case ModeWord(StationState::AVAILABLE):
             ClearDeathTimer();
-            RewriteRow(address, RowText(RowName(address), address, kAvailableState));
+            state = kAvailableState;
             break;
         case ModeWord(StationState::BLOCKED): {
-            // A station back from OFF that reports BLOCKED is shown and announced as such.
-            if (stored == word) {
-                return;
-            }
-            // The word is stored before the box and not after it: a report handled while the
-            // box is open (time the operator gave) stays.
-            record->status = word;
             ClearDeathTimer();
-            // One look-up serves the row and the notice: nothing runs between them.
-            const std::string name = NameOf(address);
             const std::string text = RowText(name, address, kBlockedState);
-            const int oldRow = RewriteRow(address, text);
-            ShowNotice(NoticeText(name, address, "BLOCKED"));
-            if (oldRow >= 0) {
-                // Rows may have moved while the box was open.
-                SelectRow(ports_.rows.FindPrefix(0, text));
-            }
-            ports_.window.BringToForeground();
-            return;
+            return {text, RewriteRow(address, text)};
         }
         default:
-            if (word >= PausedFlag) {
-                RewriteRow(address,
-                           RowText(RowName(address), address, PausedState(word & kCountingLimit)));
-            } else {
-                RewriteRow(address, RowText(RowName(address), address, NormalState(word)));
-            }
+            state = shown >= PausedFlag ? PausedState(shown & kCountingLimit) : NormalState(shown);
             break;
     }
-    record->status = word;
+    const std::string text = RowText(RowName(address), address, state);
+    return {text, RewriteRow(address, text)};
 }
 
 void Server::OnTimerTick() {
@@ -317,7 +346,9 @@ void Server::OnTimerTick() {
 
 void Server::RefreshCountdowns() {
     const std::uint32_t now = ports_.clock.Now();
-    const std::uint32_t elapsed = now - lastTick_;
+    // A clock set back gives a huge unsigned difference: no time has passed.
+    const std::uint32_t sinceLast = now - lastTick_;
+    const std::uint32_t elapsed = sinceLast >= 0x80000000u ? 0 : sinceLast;
     lastTick_ = now;
     for (StationRecord& record : stations_) {
         if (record.status > kCountingLimit) {
@@ -375,7 +406,10 @@ void Server::CheckAllStations() {
     for (const Ipv4 address : addresses_.Addresses()) {
         ports_.network.SendTo(StationPeer(address), request);
         if ((flags_ & TimeoutFlag) != 0) {
-            if (StationRecord* record = FindStation(address)) {
+            // A running watch is left to end: re-armed by every check, it would never end when
+            // three timeouts are longer than the period.
+            StationRecord* record = FindStation(address);
+            if (record != nullptr && record->attemptsLeft == 0) {
                 record->attemptsLeft = kAnswerAttempts;
                 record->waitTicks = 0;
             }
@@ -391,7 +425,8 @@ void Server::DetectSilentStations() {
             continue;
         }
         ++record.waitTicks;
-        if (record.waitTicks != replyTimeout_) {
+        // A timeout of 0 waits for ever; one lowered below a running wait ends that period.
+        if (replyTimeout_ == 0 || record.waitTicks < replyTimeout_) {
             continue;
         }
         record.waitTicks = 0;
@@ -404,11 +439,12 @@ void Server::DetectSilentStations() {
 void Server::DeclareOff(StationRecord& record) {
     const Ipv4 address = record.address;
     const std::string name = NameOf(address);
-    const bool wasOff = (record.status & OffMark) != 0;
+    const bool wasOff = record.offShown;
     // Marked and shown OFF before the box: a report handled while it is open finds the station
     // OFF and brings it back, instead of being marked OFF after it.
     const std::string text = RowText(name, address, OffState(record.status));
     record.status |= OffMark;
+    record.offShown = true;
     if (const int row = FindRow(address); row >= 0) {
         ReplaceRow(row, text);
     } else {
@@ -423,10 +459,16 @@ void Server::DeclareOff(StationRecord& record) {
 void Server::PopulateStations() {
     flags_ |= PopulatedFlag;
     for (const Ipv4 address : addresses_.Addresses()) {
-        AppendStation(address).status |= OffMark;
+        StationRecord& record = AppendStation(address);
+        record.status |= OffMark;
+        record.offShown = true;
         AddRow(RowText(RowName(address), address, OffState(0)));
     }
     CheckAllStations();
+    // Agents start without a warning threshold.
+    for (const Ipv4 address : addresses_.Addresses()) {
+        SendWarning(StationPeer(address));
+    }
 }
 
 void Server::Reselect() {
@@ -508,10 +550,19 @@ void Server::SendToSelected(StatusWord word) {
     if (savedSelection_[0] < 0) {
         return;
     }
-    const auto command = BuildCommand(OperatorWord(word));
+    const StatusWord sent = OperatorWord(word);
+    // The report right after these commands still carries the state: the restart they cause is
+    // known by the order, not by the stored word.
+    const bool restarts =
+        sent == ModeWord(ModeCommand::LogOff) || sent == ModeWord(ModeCommand::Reboot);
+    const auto command = BuildCommand(sent);
     for (const int row : TakeSelection()) {
         if (const auto address = RowAddress(row)) {
             ports_.network.SendTo(StationPeer(*address), command);
+            StationRecord* record = restarts ? FindStation(*address) : nullptr;
+            if (record != nullptr) {
+                record->restart = Restart::Ordered;
+            }
         }
     }
 }
@@ -547,6 +598,8 @@ void Server::AddTime(std::uint32_t seconds) {
 }
 
 void Server::OnSelectionChanged() {
+    // What the operator leaves selected is the operator's selection.
+    addedSelected_.clear();
     QuerySelected();
     flags_ |= ReselectFlag;
 }

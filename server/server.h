@@ -8,12 +8,15 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "link/host_list.h"
 #include "link/message_boxes.h"
 #include "link/network.h"
 #include "link/protocol.h"
+#include "server/comeback.h"
 #include "server/name_cache.h"
 #include "server/row_index.h"
 #include "server/server_switches.h"
@@ -42,6 +45,9 @@ struct StationRecord {
     StatusWord status = 0;
     std::uint32_t waitTicks = 0;
     std::uint32_t attemptsLeft = 0;
+    Restart restart = Restart::None;
+    // Its row shows OFF since its last report: the operator was told, or it never answered.
+    bool offShown = false;
 };
 
 struct ServerPorts {
@@ -77,6 +83,8 @@ public:
     // One read notification of the socket: receives one datagram and acts on a Hello or a
     // StatusReport. Information boxes shown here run nested calls of the handlers. Under
     // /hellos=listed a Hello from an address outside the address array is dropped unanswered.
+    // While the client warning is enabled, every Hello taken is answered with it; a restart's
+    // after the report that answers the restart.
     void HandleDatagram();
 
     // Timer 1, once a second, in this order.
@@ -101,8 +109,9 @@ public:
 
     // Operator commands. SendToSelected sends one Command per selected row (at most
     // kSelectionLimit, in row order) and saves the selection; it does nothing while no selection
-    // has been saved. QuerySelected saves the selection and asks each selected station for its
-    // status, arming its answer watch when TimeoutFlag is set and no watch of it is running.
+    // has been saved. A log-off or reboot is remembered until the station's next Hello.
+    // QuerySelected saves the selection and asks each selected station for its status, arming its
+    // answer watch when TimeoutFlag is set and no watch of it is running.
     void SendToSelected(StatusWord word);
     void QuerySelected();
     // Sends 0xC0000000 + seconds and adds the seconds at once to each selected counting station.
@@ -152,15 +161,26 @@ private:
     int FindAddedRow(const std::string& text, int added);
     // Adds the row "%s ( %s )" of a new station and selects it.
     void AddStationRow(Ipv4 address);
-    // Replaces the row at index row with the text. The new row keeps the old one's selection;
-    // returns its index, found with the list's prefix search.
+    // Replaces the row at index row with the text. The new row keeps the old one's selection,
+    // except the one a new station's row was added with; returns its index, found with the
+    // list's prefix search.
     int ReplaceRow(int row, const std::string& text);
     // Replaces the row of the station with the given text; returns the row's old index, or -1
     // (and the list stays unchanged) when the station has no row.
     int RewriteRow(Ipv4 address, const std::string& text);
     void SelectRow(int row);
     void HandleHello(Peer from);
+    // A Hello from a known station: its agent started again. Marks the station and returns true
+    // when its next report is to get the stored state back.
+    bool TakeRestart(StationRecord& record);
     void HandleStatusReport(Peer from, StatusWord word);
+    // Rewrites the station's row for the word the report leaves it with (the stored seconds for
+    // a PAUSED report; name is the BLOCKED row's); returns the row text and the row's old
+    // index, or -1.
+    std::pair<std::string, int> ShowReportedState(Ipv4 address, const std::string& name,
+                                                  StatusWord shown, StatusWord stored);
+    // 0x90000000 + warningTime to the peer, while the client warning is enabled.
+    void SendWarning(Peer to);
     void DeclareOff(StationRecord& record);
     // Reads the list's selection (at most kSelectionLimit rows) into savedSelection.
     std::vector<int> TakeSelection();
@@ -188,6 +208,9 @@ private:
     // Rows added and deleted so far, and their number when the selection was last saved.
     std::uint64_t rowChanges_ = 0;
     std::uint64_t rowChangesAtSave_ = 0;
+    // Stations whose row was added selected and not rewritten since: that selection is the
+    // console's, and goes with the first rewrite unless the operator's selection took it over.
+    std::unordered_set<Ipv4> addedSelected_;
     bool drawingHeld_ = false;
     // Reselects that leave held changes undrawn before the next one draws them.
     int busyReselectsLeft_ = 0;

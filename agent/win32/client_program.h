@@ -4,11 +4,13 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 
 #include "agent/agent.h"
 #include "agent/agent_switches.h"
+#include "agent/win32/countdown_window_win32.h"
 #include "agent/win32/input_lock_device_win32.h"
 #include "agent/win32/lock_screen_win32.h"
 #include "agent/win32/session_win32.h"
@@ -19,11 +21,13 @@
 
 namespace vorlek {
 
-// Timer 1 of the hidden window; nothing to re-arm before the window exists.
+// Timer 1 of the hidden window; nothing to re-arm before the window exists. The clock is
+// GetTickCount, which every Windows has.
 class WindowTickTimer final : public TickTimer {
 public:
     void SetWindow(HWND window) { window_ = window; }
     void Rearm() override;
+    std::uint32_t NowMs() override { return GetTickCount(); }
 
 private:
     HWND window_ = nullptr;
@@ -41,12 +45,18 @@ public:
     ClientProgram(const ClientProgram&) = delete;
     ClientProgram& operator=(const ClientProgram&) = delete;
 
-    // Registers the class, creates the hidden window, asks for socket notifications and arms
-    // the tick. Each failure is shown, and set-up goes on.
+    // Registers the class, creates the hidden window, starts a station that starts locked, asks
+    // for socket notifications and arms the tick and the address check. Each failure is shown, and
+    // set-up goes on.
     void CreateAgentWindow(WNDPROC windowProc, HINSTANCE instance);
     LRESULT AgentWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 private:
+    // Starts the agent; a refused start ends the process at once.
+    void StartOrEnd();
+    // Timer 3: a new first address of the host gets a new socket, and the consoles a new hello.
+    void FollowHostAddress();
+
     Win32MessageBoxes boxes_;
     // Read before the endpoint is built.
     AgentSwitches switches_;
@@ -58,6 +68,8 @@ private:
     Win32LockScreen lockScreen_;
     Win32Session session_;
     WindowTickTimer timer_;
+    // Under /countdown=on only.
+    std::optional<Win32CountdownWindow> countdown_;
     std::optional<Agent> agent_;
     HWND window_ = nullptr;
 };

@@ -18,7 +18,7 @@ constexpr std::size_t kEntryBufferSize = 256;
 // The last entry confirmed in "Add Client"; the editor reads it when that dialog ends with 1.
 std::array<char, kEntryBufferSize> newEntry{};
 
-// The caption of the box that says a save failed.
+// The caption of the boxes that say a save failed or holds entries the console will not read.
 constexpr const char* kSaveFailedCaption = "Vorlek Server";
 
 // The system's words for an error code, without the line end and full stop it ends with.
@@ -107,11 +107,27 @@ void RemoveSelectedEntry(HWND dialog) {
     }
 }
 
+// Saved entries that the console's start will pass over are named to the operator.
+void WarnOfUnreadableEntries(HWND dialog, const std::vector<std::string>& entries) {
+    const std::vector<std::string> unreadable = UnreadableEntries(entries);
+    if (unreadable.empty()) {
+        return;
+    }
+    std::string text = "Saved, but the console will not read these entries as stations:\n\n";
+    for (const std::string& entry : unreadable) {
+        text.append(entry).append("\n");
+    }
+    text.append("\nA computer name holds no digits; an address is four numbers joined by dots.");
+    MessageBoxA(dialog, text.c_str(), kSaveFailedCaption, MB_OK | MB_ICONWARNING);
+}
+
 // A failed save leaves "clients" as it was; the operator is told so, over the editor.
 void Save(HWND dialog) {
     CurrentFolderFiles files;
-    const std::optional<SaveFailure> failure = SaveClientList(Rows(dialog), files);
+    const std::vector<std::string> entries = Rows(dialog);
+    const std::optional<SaveFailure> failure = SaveClientList(entries, files);
     if (!failure) {
+        WarnOfUnreadableEntries(dialog, entries);
         return;
     }
     const std::string text = "The client list was not saved.\n\n" + FullPath(failure->file) + ": " +

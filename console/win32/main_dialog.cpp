@@ -53,6 +53,9 @@ constexpr std::array kAddTimeButtons{
 void UpdateFromDeathTimer(HWND dialog) {
     std::array<char, kEditTextLimit + 1> text{};
     GetDlgItemTextA(dialog, IDC_DEATH_TIMER, text.data(), static_cast<int>(text.size()));
+    // Read, the value is no longer being typed: reports may write "N/A" over it again, so that a
+    // later Alt+U does not send it to whatever is selected then.
+    SendDlgItemMessageA(dialog, IDC_DEATH_TIMER, EM_SETMODIFY, FALSE, 0);
     UpdateDeathTimer(TheConsole().server(), text.data());
 }
 

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstring>
+#include <utility>
 
 namespace vorlek {
 
@@ -17,8 +18,10 @@ constexpr int kHostNameLimit = 255;
 }  // namespace
 
 WinsockLayer::~WinsockLayer() {
-    if (socket_ != INVALID_SOCKET) {
-        closesocket(socket_);
+    for (const SOCKET open : {socket_, setAside_}) {
+        if (open != INVALID_SOCKET) {
+            closesocket(open);
+        }
     }
 }
 
@@ -93,6 +96,22 @@ int WinsockLayer::LastError() {
 void WinsockLayer::CloseSocket() {
     closesocket(socket_);
     socket_ = INVALID_SOCKET;
+}
+
+void WinsockLayer::SetAside() {
+    setAside_ = std::exchange(socket_, INVALID_SOCKET);
+}
+
+void WinsockLayer::DropSetAside() {
+    closesocket(setAside_);
+    setAside_ = INVALID_SOCKET;
+}
+
+void WinsockLayer::RestoreSetAside() {
+    if (socket_ != INVALID_SOCKET) {
+        closesocket(socket_);
+    }
+    socket_ = std::exchange(setAside_, INVALID_SOCKET);
 }
 
 void WinsockLayer::Cleanup() {

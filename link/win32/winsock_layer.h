@@ -34,6 +34,9 @@ public:
     bool Bind(Ipv4 address, std::uint16_t port) override;
     int LastError() override;
     void CloseSocket() override;
+    void SetAside() override;
+    void DropSetAside() override;
+    void RestoreSetAside() override;
     void Cleanup() override;
 
     // INVALID_SOCKET until OpenSocket succeeds and after CloseSocket.
@@ -44,6 +47,7 @@ private:
 
     WSADATA winsockData_{};
     SOCKET socket_ = INVALID_SOCKET;
+    SOCKET setAside_ = INVALID_SOCKET;
 };
 
 }  // namespace vorlek

@@ -21,6 +21,9 @@ INFORMATION = "Vorlek Information"
 STATUS_REQUEST = b"\x04"
 HELLO = b"\x01"
 AVAILABLE = b"\x04\x02\x00\x00\x80"
+# The client warning the console starts with, 600 s: to every listed station at its start and to
+# every station that says hello.
+WARNING = b"\x03\x58\x02\x00\x90"
 
 # Bounds for Wine: a program start, a few ticks.
 START_TIMEOUT = 20

@@ -8,8 +8,8 @@ import pytest
 
 import room as roomlib
 from console_support import (AVAILABLE, HELLO, INFORMATION, SERVER, SETTLE, START_TIMEOUT,
-                             STATUS_REQUEST, Console, PortBlocker, fake_agents, press_keys,
-                             shot_folder)
+                             STATUS_REQUEST, WARNING, Console, PortBlocker, fake_agents,
+                             press_keys, shot_folder)
 
 HOSTS = [SERVER, "vlhost1", "vlhost2", "vlhost3", "nameless"]
 # Listed in "clients" so that the console starts without discovery; nobody answers for it.
@@ -88,14 +88,19 @@ def test_hello_adds_a_selected_row_and_reports_rewrite_it(console_room, windows_
     assert rows is not None or unnamed_rows is not None
     nameless.answering = True
 
-    # A second hello is not answered and changes no row. (Rows keep their selection: only the
+    # A second hello is an agent started again: asked for its status, it reports AVAILABLE and
+    # is given back what it had and the warning, with no notice and no new row. (Only the
     # ticker's row is left selected, so that its polls go to it alone.)
     console.select(console.row_texts().index(ticking))
     host2.forget()
     host2.send(HELLO, server)
+    restored = [b"\x03\x02\x00\x00\x80", WARNING]
+    assert roomlib.wait_until(lambda: [d for d in host2.datagrams() if d != STATUS_REQUEST]
+                              == restored, 5), host2.datagrams()
+    assert host2.datagrams()[0] == STATUS_REQUEST
     time.sleep(SETTLE)
-    assert host2.datagrams() == []
     assert len(console.rows()) == 4
+    assert [caption for caption, _ in console.boxes() if caption == INFORMATION] == []
 
     def reports(word, *states):
         """Sends the report; the rows once vlhost1's row shows one of the states."""
@@ -259,8 +264,8 @@ def test_hellos_listed_registers_a_listed_station_but_no_stranger(console_room):
     assert available in console.wait_rows(lambda rows: available in rows)
     assert strange_port.recv_all(SETTLE) == []
     assert stranger.datagrams() == []
-    # Every hello of vlhost1 taken before the first tick put its address into the array once
-    # more, and the first tick gives each entry a row: all of them vlhost1's.
+    # However many hellos of vlhost1 came, every row is vlhost1's: the hello's, and the one the
+    # first tick gives the listed address.
     assert {text.split(" -- ")[0] for text in console.row_texts()} == {row(room, "vlhost1")}
 
 

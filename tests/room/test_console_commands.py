@@ -9,8 +9,8 @@ import pytest
 
 import room as roomlib
 from console_support import (AVAILABLE, HELLO, INFORMATION, SERVER, SETTLE, START_TIMEOUT,
-                             STATUS_REQUEST, Console, fake_agents, focus_window, press_keys,
-                             shot_folder, type_into, xdotool)
+                             STATUS_REQUEST, WARNING, Console, fake_agents, focus_window,
+                             press_keys, shot_folder, type_into, xdotool)
 
 HOSTS = [SERVER, "vlhost1", "vlhost2", "vlhost3", "nameless"]
 # A report that leaves the Death Timer edit alone and is not counted down: paused, 3600 s.
@@ -37,15 +37,26 @@ def row(room, name, state="", label=None):
     return f"{label or name} ( {room[name].address} ){state}"
 
 
+def is_warning(data):
+    """A command word from 0x90000000 to 0xBFFFFFFF: a warning threshold."""
+    return 0x90 <= data[4] <= 0xBF
+
+
 def commands(agent):
-    """The 5-byte commands an agent has received, in order."""
-    return [data for data in agent.datagrams() if data[:1] == b"\x03"]
+    """The 5-byte commands an agent has received, in order, the client warnings left out."""
+    return [data for data in agent.datagrams() if data[:1] == b"\x03" and not is_warning(data)]
 
 
-def wait_commands(agents, expected, timeout=5):
-    """Waits until each agent has received the expected commands; returns what they got."""
-    roomlib.wait_until(lambda: all(commands(a) == expected for a in agents), timeout)
-    return [commands(a) for a in agents]
+def warnings(agent):
+    """The client warnings an agent has received, in order."""
+    return [data for data in agent.datagrams() if data[:1] == b"\x03" and is_warning(data)]
+
+
+def wait_commands(agents, expected, timeout=5, of=commands):
+    """Waits until each agent has received the expected commands (or warnings, with
+    of=warnings); returns what they got."""
+    roomlib.wait_until(lambda: all(of(a) == expected for a in agents), timeout)
+    return [of(a) for a in agents]
 
 
 def test_commands_go_to_the_selected_rows_in_row_order(console_room, windows_build):
@@ -129,7 +140,7 @@ def test_commands_go_to_the_selected_rows_in_row_order(console_room, windows_bui
     console.set_text(1052, "5:00", title="Client Warning")
     console.click(1053, title="Client Warning")
     warning = b"\x03\x2c\x01\x00\x90"
-    assert wait_commands(agents, [warning]) == [[warning]] * 3
+    assert wait_commands(agents, [warning], of=warnings) == [[warning]] * 3
     assert "Client Warning" not in console.probe("windows").stdout
 
     # Switched off, the warning's edit and "Set" are disabled and it reopens empty.
@@ -154,8 +165,9 @@ def test_typed_times_that_would_make_another_command_send_nothing_new(console_ro
     assert console.wait_rows(lambda rows: len(rows) == 2 and all("PAUSED" in r for r in rows))
     console.select(0, 1)
 
-    # Reboot, add time and unlock: the Death Timer sends nothing, as for letters.
-    for text in ["2147483656", "-1:0", "4294967295"]:
+    # Reboot, add time and unlock, and a count beyond the console's countdown (it would carry
+    # the console's OFF mark): the Death Timer sends nothing, as for letters.
+    for text in ["2147483656", "-1:0", "4294967295", "300000000"]:
         type_into(console, room, 1008, text)
         console.click(1016)  # "&Update"
     time.sleep(SETTLE)
@@ -164,6 +176,9 @@ def test_typed_times_that_would_make_another_command_send_nothing_new(console_ro
     type_into(console, room, 1008, "536870917")
     console.click(1016)
     assert wait_commands(agents, [b"\x03\x05\x00\x00\x00"]) == [[b"\x03\x05\x00\x00\x00"]] * 2
+    # Once "&Update" has read it, the value is no longer being typed: a report writes "N/A".
+    agents[0].send(AVAILABLE, room[SERVER].address)
+    assert roomlib.wait_until(lambda: console.text(1008) == "N/A", 5), console.text(1008)
 
     # A warning that would unlock and stop every countdown, or add years: the unchanged 600 s.
     for text in ["-1", "999999999"]:
@@ -172,8 +187,7 @@ def test_typed_times_that_would_make_another_command_send_nothing_new(console_ro
         console.command(40016)
         type_into(console, room, 1052, text, title="Client Warning")
         console.click(1053, title="Client Warning")  # "Set"
-        unchanged = b"\x03\x58\x02\x00\x90"
-        assert wait_commands(agents, [unchanged]) == [[unchanged]] * 2, text
+        assert wait_commands(agents, [WARNING], of=warnings) == [[WARNING]] * 2, text
 
     # Escape closes an option dialog as its "Close" does.
     for agent in agents:
@@ -185,6 +199,67 @@ def test_typed_times_that_would_make_another_command_send_nothing_new(console_ro
     assert roomlib.wait_until(lambda: "Client Warning" not in console.probe("windows").stdout, 5)
     time.sleep(SETTLE)
     assert [commands(a) for a in agents] == [[], []]
+    assert [warnings(a) for a in agents] == [[], []]
+
+
+def test_new_rows_lose_their_selection_and_restarted_agents_get_back_what_they_had(console_room):
+    room = console_room
+    listed = room.agent("vlhost2", report=PAUSED_HOUR)
+    server = room[SERVER].address
+    console = start_console(room, f"{listed.address}\n")
+    paused = row(room, "vlhost2", " -- state PAUSED, remains 01:00:00")
+    assert console.wait_rows(lambda rows: rows == [paused]) == [paused]
+
+    # The operator selects vlhost2. Two stations the list does not name say hello and report
+    # AVAILABLE: their rows were added selected, and their first reports drop that selection.
+    # "&Pause" reaches vlhost2 alone.
+    console.select(0)
+    newcomers = [room.agent(name) for name in ("vlhost1", "vlhost3")]
+    for agent in newcomers:
+        agent.send(HELLO, server)
+    expected = [row(room, "vlhost1", " -- state AVAILABLE"), paused,
+                row(room, "vlhost3", " -- state AVAILABLE")]
+    assert console.wait_rows(lambda rows: rows == expected) == expected
+    assert [selected for _, selected in console.rows()] == [False, True, False]
+    console.click(1013)  # "&Pause"
+    pause = b"\x03\x01\x00\x00\x80"
+    assert wait_commands([listed], [pause]) == [[pause]]
+    time.sleep(SETTLE)
+    assert [commands(a) for a in newcomers] == [[], []]
+
+    # vlhost2's user logs off and on: its agent says hello again and reports AVAILABLE. It is
+    # given its paused hour back as time, with no notice.
+    listed.report = AVAILABLE
+    listed.send(HELLO, server)
+    hour = b"\x03\x10\x0e\x00\x00"
+    assert wait_commands([listed], [pause, hour]) == [[pause, hour]]
+    counting = row(room, "vlhost2", " -- state NORMAL, remains 0")
+    assert console.wait_rows(lambda rows: rows[1].startswith(counting), timeout=5)[1].startswith(
+        counting)
+    assert information(console) == []
+
+    # The client warning shown as enabled reached the listed station at the start, and each
+    # station at its hello.
+    assert [warnings(a) for a in [listed] + newcomers] == [[WARNING, WARNING], [WARNING],
+                                                            [WARNING]]
+
+
+def test_a_check_period_shorter_than_three_timeouts_still_finds_a_silent_station(console_room):
+    room = console_room
+    station = room.agent("vlhost1")
+    console = start_console(room, f"{station.address}\n")
+    available = [row(room, "vlhost1", " -- state AVAILABLE")]
+    assert console.wait_rows(lambda rows: rows == available) == available
+    console.set_option(40014, "Periodic Check", 1043, 1044, "1")
+
+    # Asked every second, it stops answering: OFF three timeouts of 5 s after the first request
+    # it left unanswered.
+    station.answering = False
+    station.forget()
+    assert len(station.wait_for(STATUS_REQUEST, count=3, timeout=10)) == 3
+    off = f"Client 'vlhost1' ( {station.address} ) is OFF"
+    assert console.wait_box(INFORMATION, timeout=30) == off
+    assert console.close_box(INFORMATION) == off
 
 
 def test_silent_stations_go_off_and_come_back_on(console_room):
@@ -439,6 +514,10 @@ def test_the_editor_saves_the_sorted_entries_after_the_leading_comments(console_
     assert roomlib.wait_until(
         lambda: server.read_file("clients") == b"# room one\r\n\r\npc0\r\npc1\r\npc2", 5)
     assert not server.has_file("newclients")
+    # Names with digits are read as addresses at the console's start: the operator is told.
+    assert console.close_box("Vorlek Server") == (
+        "Saved, but the console will not read these entries as stations:\n\npc0\npc1\npc2\n\n"
+        "A computer name holds no digits; an address is four numbers joined by dots.")
     focus_window(room, editor)
     xdotool(room, "key", "Escape")  # as "Close"
     time.sleep(SETTLE)

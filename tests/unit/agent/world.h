@@ -140,7 +140,25 @@ private:
 class FakeTimer : public TickTimer {
 public:
     explicit FakeTimer(Journal& journal) : journal_(journal) {}
+    // The clock, which only the test moves.
+    std::uint32_t now = 0;
+
     void Rearm() override { journal_.push_back("rearm"); }
+    std::uint32_t NowMs() override { return now; }
+
+private:
+    Journal& journal_;
+};
+
+// "countdown <text>" (with " warning" in the warning colour), or "countdown hidden".
+class FakeCountdown : public CountdownDisplay {
+public:
+    explicit FakeCountdown(Journal& journal) : journal_(journal) {}
+    void Show(const CountdownView& view) override {
+        journal_.push_back(view.text.empty()
+                               ? "countdown hidden"
+                               : "countdown " + view.text + (view.warning ? " warning" : ""));
+    }
 
 private:
     Journal& journal_;
@@ -155,6 +173,7 @@ struct World {
     FakeLockScreen lockScreen{journal};
     FakeSession session{journal};
     FakeTimer timer{journal};
+    FakeCountdown countdown{journal};
 
     AgentPorts Ports() { return {network, boxes, device, lockScreen, session, timer}; }
 

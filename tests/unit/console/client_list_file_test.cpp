@@ -117,6 +117,12 @@ TEST_F(ClientListFile, ALongLineIsOneEntryAndNoTailBecomesAnother) {
     EXPECT_THAT(Entries(), ElementsAre(name, "pc1"));
 }
 
+TEST(UnreadableEntries, AreThoseTheStartWouldPassOverOrThatWouldEndTheList) {
+    EXPECT_THAT(UnreadableEntries({"0.0.0.0", "198.51.100.7", "", "#pc4", "pc 7", "pc-a", "PC07",
+                                   "pcA", "255.255.255.255", "0x0A.1"}),
+                ElementsAre("0.0.0.0", "#pc4", "pc 7", "PC07", "255.255.255.255"));
+}
+
 TEST_F(ClientListFile, SaveKeepsLeadingCommentsThenNewlineBeforeEveryEntry) {
     WriteClients("# room one\n\npc2\npc1\n");
     ASSERT_EQ(std::nullopt, SaveClientList({"pc1", "pc2"}, files));

@@ -145,20 +145,22 @@ TEST_F(OperatorInput, DeathTimerOfZeroBlocksAndTextWithoutATimeSendsNothing) {
     EXPECT_THAT(network.sent, IsEmpty());
 }
 
-TEST_F(OperatorInput, DeathTimerSendsNothingForATimeThatWouldBeAnotherCommand) {
+TEST_F(OperatorInput, DeathTimerSendsOnlyTimesUpToTheCountingLimit) {
     SelectBothStations();
 
-    // Reboot, add time and unlock, a mode word: each as if the text gave no time.
-    for (const char* text : {"2147483648", "2147483656", "-1:0", "4294967295", "-1"}) {
+    // Reboot, add time and unlock, a mode word, and counts the console would not count down
+    // (300000000 would carry its OffMark): each as if the text gave no time.
+    for (const char* text : {"2147483648", "2147483656", "-1:0", "4294967295", "-1", "2147483647",
+                             "300000000", "16777216"}) {
         UpdateDeathTimer(server, text);
     }
     EXPECT_THAT(network.sent, IsEmpty());
 
-    // The longest time still goes out, with the paused bit cleared as for every command.
-    UpdateDeathTimer(server, "2147483647");
+    // The longest count goes out, and the paused bit is cleared as for every command.
+    UpdateDeathTimer(server, "16777215");
     UpdateDeathTimer(server, "536870917");
-    EXPECT_THAT(network.sent, ElementsAre(ToStation(kHost1, {0x03, 0xFF, 0xFF, 0xFF, 0x5F}),
-                                          ToStation(kHost2, {0x03, 0xFF, 0xFF, 0xFF, 0x5F}),
+    EXPECT_THAT(network.sent, ElementsAre(ToStation(kHost1, {0x03, 0xFF, 0xFF, 0xFF, 0x00}),
+                                          ToStation(kHost2, {0x03, 0xFF, 0xFF, 0xFF, 0x00}),
                                           ToStation(kHost1, {0x03, 0x05, 0x00, 0x00, 0x00}),
                                           ToStation(kHost2, {0x03, 0x05, 0x00, 0x00, 0x00})));
 }

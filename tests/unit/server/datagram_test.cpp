@@ -21,7 +21,7 @@ TEST_F(DatagramTest, HelloRegistersStationSelectsItsRowAndAsksTheSenderForItsSta
     EXPECT_EQ(Record(0).status, 0u);
     EXPECT_THAT(room.rows.Rows(), ElementsAre("vlhost1 ( 198.51.100.11 )"));
     EXPECT_THAT(room.rows.SelectedRows(), ElementsAre("vlhost1 ( 198.51.100.11 )"));
-    EXPECT_THAT(room.network.sent, ElementsAre(To(kHost1, kAgentPort, {0x04})));
+    EXPECT_THAT(room.network.sent, ElementsAre(To(kHost1, kAgentPort, {0x04}), Warning(kHost1)));
     EXPECT_EQ(server->savedSelection()[0], 0);
     EXPECT_EQ(server->savedSelection()[1], -1);
 
@@ -31,21 +31,116 @@ TEST_F(DatagramTest, HelloRegistersStationSelectsItsRowAndAsksTheSenderForItsSta
                 ElementsAre("N/A ( 198.51.100.14 )", "vlhost1 ( 198.51.100.11 )"));
     EXPECT_THAT(room.rows.SelectedRows(),
                 ElementsAre("N/A ( 198.51.100.14 )", "vlhost1 ( 198.51.100.11 )"));
-    EXPECT_EQ(room.network.sent.back(), To(kNameless, 10001, {0x04}));
+    EXPECT_THAT(
+        room.network.sent,
+        ElementsAre(To(kHost1, kAgentPort, {0x04}), Warning(kHost1), To(kNameless, 10001, {0x04}),
+                    To(kNameless, 10001, {0x03, 0x58, 0x02, 0x00, 0x90})));
+
+    // That selection is the console's: the stations' first reports drop it, and a command
+    // reaches nobody the operator did not select.
+    Receive(kHost1, {0x04, 0x02, 0x00, 0x00, 0x80});
+    Receive(kNameless, {0x04, 0x02, 0x00, 0x00, 0x80});
+    room.network.sent.clear();
+    server->SendToSelected(0x80000008);
+    EXPECT_THAT(room.rows.SelectedRows(), IsEmpty());
+    EXPECT_THAT(room.network.sent, IsEmpty());
 }
 
-TEST_F(DatagramTest, SecondHelloOnlyGrowsTheAddressArray) {
-    Start({kHost1});
+TEST_F(DatagramTest, SecondHelloOfAStationWithoutStateOnlyGetsTheWarning) {
+    Start({kHost1, kHost1});
     Receive(kHost1, {0x01});
     ClearRecords();
+    server->setWarningTime(300);
 
     Receive(kHost1, {0x01});
 
-    EXPECT_EQ(Addresses(), (std::vector<Ipv4>{kHost1, kHost1, kHost1}));
+    EXPECT_EQ(Addresses(), (std::vector<Ipv4>{kHost1, kHost1}));
     EXPECT_EQ(server->stations().size(), 1u);
     EXPECT_THAT(room.rows.Rows(), ElementsAre("vlhost1 ( 198.51.100.11 )"));
     EXPECT_THAT(room.journal, IsEmpty());
+    EXPECT_THAT(room.network.sent,
+                ElementsAre(To(kHost1, kAgentPort, {0x03, 0x2C, 0x01, 0x00, 0x90})));
+
+    server->setFlags(server->flags() & ~WarningFlag);
+    room.network.sent.clear();
+    Receive(kHost1, {0x01});
     EXPECT_THAT(room.network.sent, IsEmpty());
+}
+
+TEST_F(DatagramTest, RestartedAgentGetsBackWhatItHadUnlessTheOperatorOrderedTheRestart) {
+    Start({kHost1});
+    Receive(kHost1, {0x04, 0x5A, 0x00, 0x00, 0x00});
+    ClearRecords();
+
+    // Logged off and on: its agent says hello again and reports AVAILABLE.
+    Receive(kHost1, {0x01});
+    EXPECT_EQ(Record(0).status, OffMark + 90);
+    Receive(kHost1, {0x04, 0x02, 0x00, 0x00, 0x80});
+
+    // Its warning follows the comeback: the report that answers it finds no mark.
+    EXPECT_THAT(
+        room.network.sent,
+        ElementsAre(To(kHost1, kAgentPort, {0x04}),
+                    To(kHost1, kAgentPort, {0x03, 0x5A, 0x00, 0x00, 0x00}), Warning(kHost1)));
+    EXPECT_THAT(room.boxes.shown, IsEmpty());
+    EXPECT_THAT(room.rows.Rows(),
+                ElementsAre("vlhost1 ( 198.51.100.11 ) -- state NORMAL, remains 00:01:30"));
+    EXPECT_EQ(Record(0).status, 90u);
+
+    // "R&eboot": the report right after it carries the old time; the restart comes back free.
+    room.rows.SetSelected(0, true);
+    server->OnSelectionChanged();
+    server->SendToSelected(0x80000008);
+    Receive(kHost1, {0x04, 0x5A, 0x00, 0x00, 0x00});
+    room.network.sent.clear();
+    Receive(kHost1, {0x01});
+    Receive(kHost1, {0x04, 0x02, 0x00, 0x00, 0x80});
+    EXPECT_THAT(room.network.sent, ElementsAre(Warning(kHost1)));
+    EXPECT_THAT(room.rows.Rows(), ElementsAre("vlhost1 ( 198.51.100.11 ) -- state AVAILABLE"));
+}
+
+struct AnswerCase {
+    const char* name;
+    StatusWord stored;
+    StatusWord reported;
+    Restart restart;
+    bool offShown;
+    ReportAnswer answer;
+};
+
+TEST(AnswerReport, GivesTheStoredStateBackOnlyToAnAgentThatLostIt) {
+    constexpr StatusWord kFree = 0x80000002;
+    constexpr StatusWord kBlock = 0x80000003;
+    constexpr StatusWord kAway = OffMark + 90;      // marked, 90 s stored
+    constexpr StatusWord kGone = OffMark + kBlock;  // marked, BLOCKED stored
+    constexpr auto kNone = Restart::None;
+    constexpr auto kAgain = Restart::Unordered;
+    constexpr auto kOrdered = Restart::Ordered;
+    constexpr auto kDone = Restart::OrderedDone;
+    const AnswerCase cases[] = {
+        {"plain report", 90, 60, kNone, false, {60, 60, {}, false, false}},
+        {"BLOCKED again", kBlock, kBlock, kNone, false, {kBlock, kBlock, {}, false, false}},
+        {"populated, BLOCKED", OffMark, kBlock, kNone, true, {kBlock, kBlock, {}, false, true}},
+        {"OFF, AVAILABLE", kAway, kFree, kNone, true, {90, 90, 90, true, false}},
+        {"OFF, PAUSED", OffMark + 600, 0x80000001, kNone, true, {0x80000001, 600, {}, true, false}},
+        {"OFF, ran out and locked", kAway, kBlock, kNone, true, {kBlock, kBlock, {}, true, true}},
+        {"restart, AVAILABLE", kAway, kFree, kAgain, false, {90, 90, 90, false, false}},
+        {"restart, starting BLOCKED", kAway, kBlock, kAgain, false, {90, 90, 90, false, false}},
+        {"restart after OFF", kAway, kBlock, kAgain, true, {90, 90, 90, true, false}},
+        {"was BLOCKED", kGone, kFree, kAgain, false, {kBlock, kBlock, kBlock, false, false}},
+        {"restart, own time", kAway, 30, kAgain, false, {30, 30, {}, false, false}},
+        {"ordered, OFF meanwhile", kAway, kFree, kDone, true, {kFree, kFree, {}, true, false}},
+        {"ordered, no Hello", kAway, kFree, kOrdered, false, {kFree, kFree, {}, false, false}},
+    };
+    for (const AnswerCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ReportAnswer answer = AnswerReport(c.stored, c.reported, c.restart, c.offShown);
+        EXPECT_EQ(answer.shown, c.answer.shown);
+        EXPECT_EQ(answer.stored, c.answer.stored);
+        EXPECT_EQ(answer.command, c.answer.command);
+        EXPECT_EQ(answer.announceOn, c.answer.announceOn);
+        EXPECT_EQ(answer.announceBlocked, c.answer.announceBlocked);
+    }
 }
 
 TEST_F(DatagramTest, UnderHellosListedOnlyAnAddressOfTheArrayIsRegistered) {
@@ -58,9 +153,9 @@ TEST_F(DatagramTest, UnderHellosListedOnlyAnAddressOfTheArrayIsRegistered) {
     EXPECT_THAT(room.network.sent, IsEmpty());
 
     Receive(kHost1, {0x01});
-    EXPECT_EQ(Addresses(), (std::vector<Ipv4>{kHost1, kHost1}));
+    EXPECT_EQ(Addresses(), std::vector<Ipv4>{kHost1});
     EXPECT_THAT(room.rows.SelectedRows(), ElementsAre("vlhost1 ( 198.51.100.11 )"));
-    EXPECT_THAT(room.network.sent, ElementsAre(To(kHost1, kAgentPort, {0x04})));
+    EXPECT_THAT(room.network.sent, ElementsAre(To(kHost1, kAgentPort, {0x04}), Warning(kHost1)));
 }
 
 TEST(ServerSwitches, HellosIsReadWithoutRegardToCaseAndAnythingElseIsRefused) {
@@ -96,9 +191,8 @@ TEST_F(DatagramTest, FirstReportOfListedStationAddsItsRowThenRewritesIt) {
     EXPECT_THAT(room.journal,
                 ElementsAre("add vlhost1 ( 198.51.100.11 )", "delete vlhost1 ( 198.51.100.11 )",
                             "add vlhost1 ( 198.51.100.11 ) -- state NORMAL, remains 00:01:30"));
-    // The rewritten row keeps the selection of the added one; the saved selection names row 0.
-    EXPECT_THAT(room.rows.SelectedRows(),
-                ElementsAre("vlhost1 ( 198.51.100.11 ) -- state NORMAL, remains 00:01:30"));
+    // The rewritten row is not selected; the saved selection names row 0.
+    EXPECT_THAT(room.rows.SelectedRows(), IsEmpty());
     EXPECT_EQ(server->savedSelection()[0], 0);
     EXPECT_THAT(room.network.sent, IsEmpty());
 }
@@ -229,9 +323,9 @@ TEST_F(DatagramTest, CountingStationBackFromOffIsGivenItsTimeAgain) {
                 ElementsAre(To(kHost1, kAgentPort, {0x03, 0x5A, 0x00, 0x00, 0x00})));
     EXPECT_THAT(
         room.journal,
-        ElementsAre("box Client 'vlhost1' ( 198.51.100.11 ) is ON", "box closed", "foreground",
-                    "delete vlhost1 ( 198.51.100.11 ) -- state OFF, remains 00:01:30",
-                    "add vlhost1 ( 198.51.100.11 ) -- state NORMAL, remains 00:01:30"));
+        ElementsAre("delete vlhost1 ( 198.51.100.11 ) -- state OFF, remains 00:01:30",
+                    "add vlhost1 ( 198.51.100.11 ) -- state NORMAL, remains 00:01:30",
+                    "box Client 'vlhost1' ( 198.51.100.11 ) is ON", "box closed", "foreground"));
     EXPECT_EQ(room.boxes.shown.at(0), (ShownBox{"Client 'vlhost1' ( 198.51.100.11 ) is ON",
                                                 "Vorlek Information", BoxIcon::Information}));
     EXPECT_EQ(Record(0).status, 90u);
@@ -342,14 +436,13 @@ TEST_F(DatagramTest, ReportHandledInsideTheOnBoxFindsTheStationAlreadyBack) {
     Receive(kHost1, {0x04, 0x02, 0x00, 0x00, 0x80});
 
     // One comeback: one restore command and one "is ON"; the nested BLOCKED report has its own
-    // box. The outer call finishes last, so its row and word stand.
+    // box. The outer call had finished its changes before its box, so the newer state stands.
     EXPECT_EQ(room.network.sent.size(), 1u);
     ASSERT_EQ(room.boxes.shown.size(), 2u);
     EXPECT_EQ(room.boxes.shown[0].text, "Client 'vlhost1' ( 198.51.100.11 ) is ON");
     EXPECT_EQ(room.boxes.shown[1].text, "Client 'vlhost1' ( 198.51.100.11 ) is BLOCKED");
-    EXPECT_THAT(room.rows.Rows(),
-                ElementsAre("vlhost1 ( 198.51.100.11 ) -- state NORMAL, remains 00:01:30"));
-    EXPECT_EQ(Record(0).status, 90u);
+    EXPECT_THAT(room.rows.Rows(), ElementsAre("vlhost1 ( 198.51.100.11 ) -- state BLOCKED"));
+    EXPECT_EQ(Record(0).status, 0x80000003u);
 }
 
 TEST_F(DatagramTest, ReportInsideTheBlockedBoxStays) {

@@ -69,4 +69,9 @@ inline SentDatagram To(Ipv4 address, std::uint16_t port, Bytes bytes) {
     return {{address, port}, std::move(bytes)};
 }
 
+// The default client warning, 600 s, as it answers a Hello or goes out at the first tick.
+inline SentDatagram Warning(Ipv4 address, std::uint16_t port = kAgentPort) {
+    return To(address, port, {0x03, 0x58, 0x02, 0x00, 0x90});
+}
+
 }  // namespace vorlek::test

@@ -1,0 +1,38 @@
+#include "server/comeback.h"
+
+namespace vorlek {
+
+namespace {
+
+bool GivesStateBack(StatusWord restore, StatusWord reported, Restart restart) {
+    if (restart == Restart::Ordered || restart == Restart::OrderedDone ||
+        restore == ModeWord(ModeCommand::LogOff) || restore == ModeWord(ModeCommand::Reboot)) {
+        return false;
+    }
+    return reported == ModeWord(StationState::AVAILABLE) ||
+           (reported == ModeWord(StationState::BLOCKED) && restart == Restart::Unordered);
+}
+
+}  // namespace
+
+ReportAnswer AnswerReport(StatusWord stored, StatusWord reported, Restart restart, bool offShown) {
+    const StatusWord had = stored & ~OffMark;
+    ReportAnswer answer{reported, reported, std::nullopt, false, false};
+    if ((stored & OffMark) != 0 && had != 0) {
+        answer.announceOn = offShown;
+        if (const StatusWord restore = had & ~PausedFlag;
+            GivesStateBack(restore, reported, restart)) {
+            answer.shown = restore;
+            answer.command = restore;
+        }
+    }
+    // A PAUSED report names no seconds: the stored ones stay.
+    answer.stored = answer.shown == ModeWord(StationState::PAUSED) ? had : answer.shown;
+    // A restart the operator never saw leaves the stored state as what the operator knows.
+    const StatusWord known = offShown ? stored : had;
+    answer.announceBlocked =
+        answer.shown == ModeWord(StationState::BLOCKED) && known != answer.shown;
+    return answer;
+}
+
+}  // namespace vorlek
