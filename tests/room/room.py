@@ -23,6 +23,8 @@ import threading
 import time
 from pathlib import Path
 
+import caption_font
+
 REPOSITORY = Path(__file__).resolve().parents[2]
 
 NETWORK = "198.51.100"
@@ -42,7 +44,7 @@ NAMESPACE_PREFIX = "vr"
 WORK_FOLDER = "vorlek"
 WORK_FOLDER_WINDOWS = "C:\\vorlek"
 
-TEMPLATE_VERSION = 1
+TEMPLATE_VERSION = 2
 SCREEN = "1024x768x24"
 
 # Bounds of the waits; a room that misses them fails the test instead of hanging it.
@@ -323,6 +325,9 @@ def ensure_template(display_name):
             run(inside + ["wine", "reg", "add", x11, "/v", "Managed", "/d", "N", "/f"], env=env)
             run(inside + ["wine", "reg", "add", x11, "/v", "Decorated", "/d", "N", "/f"], env=env)
             run(["wineserver", "-w"], env=env, timeout=60)
+            # Wine draws the title bars' buttons with Marlett, which Debian's Wine lacks.
+            (building / "drive_c" / "windows" / "Fonts" / "marlett.ttf").write_bytes(
+                caption_font.marlett_ttf())
             remove_wine_server_dir(building)
             (building / "wineserver").unlink(missing_ok=True)
             (building / ".vorlek-complete").write_text("")

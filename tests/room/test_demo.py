@@ -34,6 +34,21 @@ def png_size(path):
     return struct.unpack(">II", head[16:24])
 
 
+def close_button_quarters(path):
+    """How many pixels of each quarter of the console's close button (top right) are dark, as
+    a cross draws them in all four and the letter "r" of a missing caption font does not."""
+    width, _ = png_size(path)
+    left, top, size = width - 22, 5, 14
+    text = subprocess.run(["convert", str(path), "-crop", f"{size}x{size}+{left}+{top}",
+                           "-colorspace", "gray", "-depth", "8", "txt:-"], capture_output=True,
+                          check=True, timeout=30).stdout.decode()
+    quarters = [0, 0, 0, 0]
+    for x, y, gray in re.findall(r"^(\d+),(\d+): \((\d+)", text, re.M):
+        if int(gray) < 100:
+            quarters[(int(y) >= size // 2) * 2 + (int(x) >= size // 2)] += 1
+    return quarters
+
+
 def made_by(output):
     """The room id and the Xvfb pid that the demo announced."""
     room_id = re.search(r"^demo: room (vr\d+x\d+):", output, re.M).group(1)
@@ -107,6 +122,7 @@ def test_self_ending_demo_plays_the_script_saves_screenshots_and_cleans_up(demo_
     for name in ["console.png", "console-after-lock.png"]:
         width, height = png_size(shots / name)
         assert 400 < width < 1024 and 300 < height < 768, (name, width, height)
+    assert all(close_button_quarters(shots / "console.png")), "the title bar lacks its font"
     assert png_size(shots / "locked-station.png") == (1024, 768)
     red, green, blue = pixel(shots / "locked-station.png", 450, 250)
     assert red > 180 and green < 120 and blue < 100, (red, green, blue)
