@@ -96,8 +96,8 @@ TEST_F(NoticesTest, SummaryShowsOneBoxAfterEveryRowOfTheTickIsOffAndTicksGoOn) {
     EXPECT_EQ(room.boxes.shown[0].text,
               "3 clients are OFF\nvlhost1 ( 198.51.100.11 )\nvlhost2 ( 198.51.100.12 )\n"
               "vlhost3 ( 198.51.100.13 )");
-    // A station back ON (its state given back first), a command and the warning for every
-    // station are journaled.
+    // The client warning that the first tick sent every listed station, a station back ON (its
+    // state given back first), a command and the warning for every station are journaled.
     Receive(kHost2, {0x04, 0x02, 0x00, 0x00, 0x80});
     room.rows.SetSelected(-1, false);
     room.rows.SetSelected(0, true);
@@ -105,7 +105,13 @@ TEST_F(NoticesTest, SummaryShowsOneBoxAfterEveryRowOfTheTickIsOffAndTicksGoOn) {
     server->AddTime(1800);
     server->SendToAllStations(BuildCommand(kWarningBase + 60));
     EXPECT_THAT(journal.lines,
-                ElementsAre("2026-12-09T14:03:07+01:00,vlhost1,198.51.100.11,OFF,,198.51.100.1\r\n",
+                ElementsAre("2026-12-09T14:03:07+01:00,vlhost1,198.51.100.11,warning,600,"
+                            "198.51.100.1\r\n",
+                            "2026-12-09T14:03:07+01:00,vlhost2,198.51.100.12,warning,600,"
+                            "198.51.100.1\r\n",
+                            "2026-12-09T14:03:07+01:00,vlhost3,198.51.100.13,warning,600,"
+                            "198.51.100.1\r\n",
+                            "2026-12-09T14:03:07+01:00,vlhost1,198.51.100.11,OFF,,198.51.100.1\r\n",
                             "2026-12-09T14:03:07+01:00,vlhost2,198.51.100.12,OFF,,198.51.100.1\r\n",
                             "2026-12-09T14:03:07+01:00,vlhost3,198.51.100.13,OFF,,198.51.100.1\r\n",
                             "2026-12-09T14:03:07+01:00,vlhost2,198.51.100.12,restore,,"
