@@ -17,26 +17,45 @@ constexpr std::uint32_t kModeResume = static_cast<std::uint32_t>(ModeCommand::Re
 constexpr std::uint32_t kModeLogOff = static_cast<std::uint32_t>(ModeCommand::LogOff);
 constexpr std::uint32_t kModeReboot = static_cast<std::uint32_t>(ModeCommand::Reboot);
 
+constexpr std::uint32_t kSecondMs = 1000;
+// The timer may fire a little before the clock, which advances in steps of 10 to 16 ms, shows
+// the full second; such a tick still counts its second.
+constexpr std::uint32_t kTimerSlackMs = 100;
+
 }  // namespace
 
 Agent::Agent(AgentPorts ports, HostList servers, std::string picturePath, OrderRule orders)
     : ports_(ports),
       servers_(std::move(servers)),
       orders_(orders),
-      picturePath_(std::move(picturePath)) {}
+      picturePath_(std::move(picturePath)),
+      secondStartMs_(ports_.timer.NowMs()) {}
 
 bool Agent::ObeysSender(Ipv4 sender) const {
     return orders_.source == OrderSource::Any ||
            IsListedConsole(sender, servers_, orders_.ownAddress);
 }
 
-bool Agent::Start() {
+bool Agent::Start(StartMode start) {
     if (orders_.source == OrderSource::Servers &&
         std::ranges::none_of(servers_.Addresses(),
                              [this](Ipv4 server) { return ObeysSender(server); })) {
         ports_.boxes.Show(kNoConsoleListedText, kAgentFatalCaption, BoxIcon::Stop);
         return false;
     }
+    SayHello();
+    if (start == StartMode::Blocked) {
+        if (!OpenDevice()) {
+            return false;
+        }
+        ExecuteCommand(ModeWord(StationState::BLOCKED));
+        return true;
+    }
+    ExecuteCommand(ModeWord(StationState::AVAILABLE));
+    return OpenDevice();
+}
+
+void Agent::SayHello() {
     const auto hello = BuildHello();
     for (const Ipv4 server : servers_.Addresses()) {
         ports_.network.SendTo(StationPeer(server), hello);
@@ -44,7 +63,15 @@ bool Agent::Start() {
     if (servers_.Empty()) {
         ports_.network.SendTo(StationPeer(kBroadcastAddress), hello);
     }
-    ExecuteCommand(ModeWord(StationState::AVAILABLE));
+}
+
+void Agent::Rejoin(Ipv4 ownAddress) {
+    orders_.ownAddress = ownAddress;
+    SayHello();
+    ReportStatus();
+}
+
+bool Agent::OpenDevice() {
     if (!ports_.device.Open()) {
         ports_.boxes.Show(ports_.device.OpenFailedText(), kAgentFatalCaption, BoxIcon::Stop);
         return false;
@@ -53,6 +80,8 @@ bool Agent::Start() {
 }
 
 void Agent::HandleDatagram() {
+    // While datagrams keep coming the timer's messages do not: the count is kept here too.
+    CountDown(TakeSeconds(0));
     // One receive per notification, whatever the socket says is waiting: the socket layer
     // notifies again only after a receive, so skipping it (for an empty datagram, say) would
     // leave the station deaf.
@@ -116,7 +145,7 @@ void Agent::AddTime(std::uint32_t seconds) {
         state_ = StationState::NORMAL;
         remaining_ = 0;
     }
-    ports_.timer.Rearm();
+    RestartSecond();
     remaining_ += seconds;
 }
 
@@ -127,7 +156,7 @@ void Agent::SetTime(std::uint32_t seconds) {
     if (state_ != StationState::PAUSED) {
         state_ = StationState::NORMAL;
     }
-    ports_.timer.Rearm();
+    RestartSecond();
     remaining_ = seconds;
 }
 
@@ -146,7 +175,7 @@ void Agent::ApplyMode(std::uint32_t x) {
         case kModeResume:
             if (state_ == StationState::PAUSED) {
                 state_ = StationState::NORMAL;
-                ports_.timer.Rearm();
+                RestartSecond();
             }
             break;
         case kModeLogOff:
@@ -176,7 +205,28 @@ void Agent::ReportStatus() {
 }
 
 void Agent::Tick() {
-    if (state_ != StationState::NORMAL) {
+    CountDown(TakeSeconds(kTimerSlackMs));
+}
+
+void Agent::RestartSecond() {
+    ports_.timer.Rearm();
+    secondStartMs_ = ports_.timer.NowMs();
+}
+
+std::uint32_t Agent::TakeSeconds(std::uint32_t slackMs) {
+    // The difference is taken modulo 2^32, so the clock's wrap-around does not matter; after a
+    // tick that came early the count is up to the slack ahead of the clock.
+    const auto elapsed = static_cast<std::int32_t>(ports_.timer.NowMs() - secondStartMs_);
+    if (elapsed < 0) {
+        return 0;
+    }
+    const std::uint32_t seconds = (static_cast<std::uint32_t>(elapsed) + slackMs) / kSecondMs;
+    secondStartMs_ += seconds * kSecondMs;
+    return seconds;
+}
+
+void Agent::CountDown(std::uint32_t seconds) {
+    if (seconds == 0 || state_ != StationState::NORMAL) {
         return;
     }
     if (remaining_ == 0) {
@@ -184,8 +234,14 @@ void Agent::Tick() {
         ShowLockScreen();
         return;
     }
-    --remaining_;
-    if (warningThreshold_ != 0 && remaining_ == warningThreshold_) {
+    const std::uint32_t counted = std::min(seconds, remaining_);
+    const bool warn = warningThreshold_ != 0 && remaining_ > warningThreshold_ &&
+                      remaining_ - counted <= warningThreshold_;
+    remaining_ -= counted;
+    // A second past the last one is the tick that finds the time out.
+    if (seconds > counted) {
+        ShowLockScreen();
+    } else if (warn) {
         // Last step: the box runs a nested message loop in which ticks and commands go on.
         ShowWarning();
     }

@@ -59,12 +59,16 @@ public:
     virtual void Reboot() = 0;
 };
 
-// Timer 1 of the agent's window, which drives Tick once a second.
+// Timer 1 of the agent's window, which drives Tick once a second, and the clock the countdown
+// follows: the system makes a timer message only when no posted message waits, so a flood of
+// datagrams would otherwise stop the count.
 class TickTimer {
 public:
     virtual ~TickTimer() = default;
     // Restarts the period, so the next tick comes a full second later.
     virtual void Rearm() = 0;
+    // Milliseconds of a monotonic clock that wraps around at 2^32.
+    virtual std::uint32_t NowMs() = 0;
 };
 
 struct AgentPorts {
@@ -91,21 +95,29 @@ public:
     Agent(AgentPorts ports, HostList servers, std::string picturePath, OrderRule orders = {});
 
     // Says hello to every server (or once by broadcast when there are none), applies the first
-    // mode, AVAILABLE, with its report, then opens the input-lock device. false when the device
-    // could not be opened, or when /orders=servers finds no console to obey before anything is
-    // sent: the user has been told, and the program must end at once.
-    bool Start();
+    // mode, AVAILABLE, with its report, then opens the input-lock device. Under /start=blocked
+    // the device is opened first and the first mode is BLOCKED: the lock is on before its
+    // report. false when the device could not be opened, or when /orders=servers finds no
+    // console to obey before anything is sent: the user has been told, and the program must end
+    // at once.
+    bool Start(StartMode start = StartMode::Available);
+    // The endpoint is bound anew, to the station's new address: says hello as at the start and
+    // reports the status, which stays as it was.
+    void Rejoin(Ipv4 ownAddress);
     // Receives one datagram, without waiting, and acts on it; called once on every read
-    // notification of the socket. A Command is obeyed and answered; a type-4 datagram shorter
-    // than a report is a status request and answered; anything else is dropped. Under
-    // /orders=servers a Command or StatusRequest from anyone but a listed console is dropped
+    // notification of the socket. First it counts the seconds that passed since the last tick,
+    // as a tick would, when a second or more has. A Command is obeyed and answered; a type-4
+    // datagram shorter than a report is a status request and answered; anything else is dropped.
+    // Under /orders=servers a Command or StatusRequest from anyone but a listed console is dropped
     // without an answer.
     void HandleDatagram();
     // Applies one command word, then reports the new status to every listed server.
     void ExecuteCommand(StatusWord word);
     StatusWord CurrentStatus() const;
     void ReportStatus();
-    // The once-a-second step: countdown, warning, lock when the time is out.
+    // The once-a-second step: counts down every whole second the clock shows since the last
+    // counted one, warns once when the count reaches or steps over the threshold, and locks when
+    // the time is out.
     void Tick();
 
     std::uint32_t remaining() const { return remaining_; }
@@ -123,8 +135,17 @@ private:
     void ShowLockScreen();
     void HideLockScreen();
     void ShowWarning();
+    // Starts the second being counted afresh: the timer's period and the clock's.
+    void RestartSecond();
+    // Whole seconds since the counted second began, taken from the clock.
+    std::uint32_t TakeSeconds(std::uint32_t slackMs);
+    void CountDown(std::uint32_t seconds);
 
     bool ObeysSender(Ipv4 sender) const;
+    // To every server, or once by broadcast when there are none.
+    void SayHello();
+    // false, with the user told, when the device cannot be opened.
+    bool OpenDevice();
 
     AgentPorts ports_;
     HostList servers_;
@@ -133,6 +154,8 @@ private:
     std::uint32_t remaining_ = 0;
     StationState state_ = StationState::AVAILABLE;
     std::uint32_t warningThreshold_ = 0;
+    // The clock's reading when the second being counted began.
+    std::uint32_t secondStartMs_ = 0;
     std::optional<LockPicture> picture_;
     bool lockWindowOpen_ = false;
 };

@@ -10,6 +10,7 @@ namespace {
 const SwitchForm kAgentSwitches[] = {
     {"hold", {"device", "hooks"}},
     {"orders", {"any", "servers"}},
+    {"start", {"available", "blocked"}},
 };
 
 bool IsLoopback(Ipv4 address) {
@@ -25,6 +26,7 @@ std::optional<std::string> ReadAgentSwitches(std::span<const std::string> words,
     if (!reading.fault) {
         switches.hold = static_cast<InputHold>(reading.chosen[0]);
         switches.orders = static_cast<OrderSource>(reading.chosen[1]);
+        switches.start = static_cast<StartMode>(reading.chosen[2]);
     }
     return std::move(reading.fault);
 }

@@ -24,9 +24,16 @@ enum class OrderSource {
     Servers,  // only those of the consoles in "servers"
 };
 
+// /start=: the station's first mode.
+enum class StartMode {
+    Available,  // free, as after every start without the switch
+    Blocked,    // locked and its input held before the first report, until a console gives time
+};
+
 struct AgentSwitches {
     InputHold hold = InputHold::Device;
     OrderSource orders = OrderSource::Any;
+    StartMode start = StartMode::Available;
 };
 
 // Reads the words of the command line (without the program's name) into switches. Returns the

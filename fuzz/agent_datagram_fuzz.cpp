@@ -196,6 +196,7 @@ private:
     void Tick() {
         const Observed before = Observe(agent_, s_);
         const std::size_t sentBefore = s_.network.sent.size();
+        s_.timer.now += 1000;
         agent_.Tick();
         if (s_.boxes.shown.size() != before.boxes) {
             return;  // the warning's nested loop may have done anything

@@ -14,7 +14,7 @@ std::string Lower(std::string_view text) {
     return lower;
 }
 
-// "Usage: VorlekClient.exe [/hold=device|hooks] [/orders=any|servers]"
+// "Usage: VorlekClient.exe [/hold=device|hooks] [/orders=any|servers] [/start=available|blocked]"
 std::string Usage(std::span<const SwitchForm> forms, std::string_view program) {
     std::string usage = "Usage: ";
     usage.append(program);

@@ -21,23 +21,9 @@ UdpEndpoint::UdpEndpoint(SocketLayer& sockets, MessageBoxes& boxes) : sockets_(s
         return;
     }
     started_ = true;
-    if (!sockets_.OpenSocket()) {
-        ShowError(boxes, "socket()", sockets_.LastError());
+    if (!OpenSocket(&boxes)) {
         return;
     }
-    socketOpen_ = true;
-    // The three options only warn: the socket is still usable without them.
-    if (!sockets_.EnableBroadcast()) {
-        ShowError(boxes, "setsockopt()", sockets_.LastError());
-    }
-    if (!sockets_.EnableAddressReuse()) {
-        ShowError(boxes, "setsockopt()", sockets_.LastError());
-    }
-    if (!sockets_.MakeNonBlocking()) {
-        ShowError(boxes, "ioctlsocket()", sockets_.LastError());
-    }
-    // Without it the socket still works, only less well: nothing to tell anyone.
-    sockets_.IgnoreConnectionResets();
     const auto name = sockets_.HostName();
     if (!name) {
         ShowError(boxes, "gethostname()", sockets_.LastError());
@@ -59,6 +45,63 @@ UdpEndpoint::UdpEndpoint(SocketLayer& sockets, MessageBoxes& boxes) : sockets_(s
         return;
     }
     ready_ = 1;
+}
+
+bool UdpEndpoint::OpenSocket(MessageBoxes* boxes) {
+    const auto warn = [&](const char* call) {
+        if (boxes != nullptr) {
+            ShowError(*boxes, call, sockets_.LastError());
+        }
+    };
+    if (!sockets_.OpenSocket()) {
+        warn("socket()");
+        return false;
+    }
+    socketOpen_ = true;
+    // The three options only warn: the socket is still usable without them.
+    if (!sockets_.EnableBroadcast()) {
+        warn("setsockopt()");
+    }
+    if (!sockets_.EnableAddressReuse()) {
+        warn("setsockopt()");
+    }
+    if (!sockets_.MakeNonBlocking()) {
+        warn("ioctlsocket()");
+    }
+    // Without it the socket still works, only less well: nothing to tell anyone.
+    sockets_.IgnoreConnectionResets();
+    return true;
+}
+
+bool UdpEndpoint::FollowHostAddress() {
+    if (ready_ == 0) {
+        return false;
+    }
+    const auto text = sockets_.FirstAddressText(hostName_);
+    if (!text) {
+        return false;
+    }
+    const Ipv4 address = InetAddr(*text);
+    if (socketOpen_ && address == localAddress_.address) {
+        return false;
+    }
+    // One socket at a time: the old one goes first. Where the new one cannot be bound yet, the
+    // next call tries again.
+    if (socketOpen_) {
+        sockets_.CloseSocket();
+        socketOpen_ = false;
+    }
+    if (!OpenSocket(nullptr)) {
+        return false;
+    }
+    if (!sockets_.Bind(address, kStationPort)) {
+        sockets_.CloseSocket();
+        socketOpen_ = false;
+        return false;
+    }
+    addressText_ = *text;
+    localAddress_ = Peer{address, kStationPort};
+    return true;
 }
 
 UdpEndpoint::~UdpEndpoint() {

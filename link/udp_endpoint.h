@@ -29,7 +29,17 @@ public:
     // Closes the socket and ends the use of the socket layer; later calls do nothing.
     void Close();
 
+    // When the host's first address is no longer the bound one (a network that came up after
+    // the start, a new address from DHCP): a new socket, set up as at the start without any box,
+    // bound to the new address in place of the old one. true when the endpoint has just been
+    // bound anew; false when nothing changed or the new socket could not be bound, which the
+    // next call tries again.
+    bool FollowHostAddress();
+
 private:
+    // The socket and its options; a failure is shown in a box when there are boxes.
+    bool OpenSocket(MessageBoxes* boxes);
+
     SocketLayer& sockets_;
     std::string hostName_;
     std::string addressText_;

@@ -16,5 +16,9 @@ inline constexpr UINT kTickPeriodMs = 1000;
 // Timer 2 of the lock window brings it back to the foreground while the station is locked.
 inline constexpr UINT_PTR kForegroundTimerId = 2;
 inline constexpr UINT kForegroundPeriodMs = 1000;
+// Timer 3 of the hidden window: whether the host's first address changed, and the socket must
+// follow it.
+inline constexpr UINT_PTR kAddressTimerId = 3;
+inline constexpr UINT kAddressPeriodMs = 3000;
 
 }  // namespace vorlek

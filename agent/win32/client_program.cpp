@@ -66,7 +66,15 @@ ClientProgram::ClientProgram()
     HostList servers = ReadHostList("servers", own, *network_);
     agent_.emplace(AgentPorts{*network_, boxes_, *hold_, lockScreen_, session_, timer_},
                    std::move(servers), PicturePath(), OrderRule{switches_.orders, own});
-    if (!agent_->Start()) {
+    // A station that starts locked needs the window class of its lock window: it starts once
+    // the agent's window exists.
+    if (switches_.start == StartMode::Available) {
+        StartOrEnd();
+    }
+}
+
+void ClientProgram::StartOrEnd() {
+    if (!agent_->Start(switches_.start)) {
         EndAtOnce();
     }
 }
@@ -100,6 +108,10 @@ void ClientProgram::CreateAgentWindow(WNDPROC windowProc, HINSTANCE instance) {
         boxes_.Show(text, kAgentWindowErrorCaption, BoxIcon::Stop);
     }
     timer_.SetWindow(window_);
+    // Before any datagram can be dispatched, as at a start without the lock.
+    if (switches_.start == StartMode::Blocked) {
+        StartOrEnd();
+    }
 
     if (WSAAsyncSelect(sockets_.socket(), window_, kSocketMessage, FD_READ) == SOCKET_ERROR) {
         char text[64];
@@ -107,6 +119,16 @@ void ClientProgram::CreateAgentWindow(WNDPROC windowProc, HINSTANCE instance) {
         boxes_.Show(text, kAgentWindowErrorCaption, BoxIcon::Stop);
     }
     SetTimer(window_, kTickTimerId, kTickPeriodMs, nullptr);
+    SetTimer(window_, kAddressTimerId, kAddressPeriodMs, nullptr);
+}
+
+void ClientProgram::FollowHostAddress() {
+    if (!endpoint_.FollowHostAddress()) {
+        return;
+    }
+    network_->SetSocket(sockets_.socket());
+    WSAAsyncSelect(sockets_.socket(), window_, kSocketMessage, FD_READ);
+    agent_->Rejoin(endpoint_.getLocalAddress()->address);
 }
 
 LRESULT ClientProgram::AgentWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -129,13 +151,20 @@ LRESULT ClientProgram::AgentWindowProc(HWND window, UINT message, WPARAM wParam,
                 lockScreen_.BringToFront();
                 return 0;
             }
+            if (wParam == kAddressTimerId) {
+                FollowHostAddress();
+                return 0;
+            }
             break;
         case kSocketMessage:
             agent_->HandleDatagram();
             return 1;
         case WM_ENDSESSION:
-            // The hooks go with the session; the device is left as the system leaves it.
-            if (wParam != FALSE && switches_.hold == InputHold::Hooks) {
+            // The hooks go with the session; the device is left as the system leaves it. An
+            // installer's Restart Manager sends ENDSESSION_CLOSEAPP and may leave the program
+            // running: the hold stays.
+            if (wParam != FALSE && (lParam & ENDSESSION_CLOSEAPP) == 0 &&
+                switches_.hold == InputHold::Hooks) {
                 hold_->Close();
             }
             break;

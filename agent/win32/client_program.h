@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 
@@ -19,11 +20,13 @@
 
 namespace vorlek {
 
-// Timer 1 of the hidden window; nothing to re-arm before the window exists.
+// Timer 1 of the hidden window; nothing to re-arm before the window exists. The clock is
+// GetTickCount, which every Windows has.
 class WindowTickTimer final : public TickTimer {
 public:
     void SetWindow(HWND window) { window_ = window; }
     void Rearm() override;
+    std::uint32_t NowMs() override { return GetTickCount(); }
 
 private:
     HWND window_ = nullptr;
@@ -41,12 +44,18 @@ public:
     ClientProgram(const ClientProgram&) = delete;
     ClientProgram& operator=(const ClientProgram&) = delete;
 
-    // Registers the class, creates the hidden window, asks for socket notifications and arms
-    // the tick. Each failure is shown, and set-up goes on.
+    // Registers the class, creates the hidden window, starts a station that starts locked, asks
+    // for socket notifications and arms the tick and the address check. Each failure is shown, and
+    // set-up goes on.
     void CreateAgentWindow(WNDPROC windowProc, HINSTANCE instance);
     LRESULT AgentWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 private:
+    // Starts the agent; a refused start ends the process at once.
+    void StartOrEnd();
+    // Timer 3: a new first address of the host gets a new socket, and the consoles a new hello.
+    void FollowHostAddress();
+
     Win32MessageBoxes boxes_;
     // Read before the endpoint is built.
     AgentSwitches switches_;

@@ -1,14 +1,40 @@
 #include "agent/win32/input_hooks_win32.h"
 
+#include <atomic>
+
+#include "agent/hook_keeper.h"
+
 namespace vorlek {
+
+struct HookAnswers {
+    HANDLE answered = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    // The thread answers request 0 once its queue exists; requests are numbered from 1.
+    std::atomic<unsigned> last{~0u};
+
+    HookAnswers() = default;
+    ~HookAnswers() {
+        if (answered != nullptr) {
+            CloseHandle(answered);
+        }
+    }
+    HookAnswers(const HookAnswers&) = delete;
+    HookAnswers& operator=(const HookAnswers&) = delete;
+
+    void Answer(unsigned request) {
+        last = request;
+        SetEvent(answered);
+    }
+};
 
 namespace {
 
-// Thread messages to the hook thread.
+// Thread messages to the hook thread; wParam is the request's number.
 constexpr UINT kHoldInput = WM_APP + 1;
 constexpr UINT kReleaseInput = WM_APP + 2;
 // How long the agent waits for the hook thread to start or to answer a request.
 constexpr DWORD kAnswerTimeoutMs = 5000;
+// Well inside the second within which a removed hook must be back.
+constexpr UINT kRenewalPeriodMs = 500;
 
 // Set only while the station is locked, so every event it is given is kept from every window.
 LRESULT CALLBACK SwallowInput(int code, WPARAM wParam, LPARAM lParam) {
@@ -18,46 +44,43 @@ LRESULT CALLBACK SwallowInput(int code, WPARAM wParam, LPARAM lParam) {
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-struct Hooks {
-    HHOOK keyboard = nullptr;
-    HHOOK mouse = nullptr;
-
-    void Set() {
-        const HINSTANCE module = GetModuleHandleA(nullptr);
-        if (keyboard == nullptr) {
-            keyboard = SetWindowsHookExA(WH_KEYBOARD_LL, SwallowInput, module, 0);
-        }
-        if (mouse == nullptr) {
-            mouse = SetWindowsHookExA(WH_MOUSE_LL, SwallowInput, module, 0);
-        }
+class Win32HookCalls final : public HookCalls {
+public:
+    std::uintptr_t Set(HookKind kind) override {
+        const int type = kind == HookKind::Keyboard ? WH_KEYBOARD_LL : WH_MOUSE_LL;
+        return reinterpret_cast<std::uintptr_t>(
+            SetWindowsHookExA(type, SwallowInput, GetModuleHandleA(nullptr), 0));
     }
-    void Remove() {
-        if (keyboard != nullptr) {
-            UnhookWindowsHookEx(keyboard);
-            keyboard = nullptr;
-        }
-        if (mouse != nullptr) {
-            UnhookWindowsHookEx(mouse);
-            mouse = nullptr;
-        }
+    void Remove(std::uintptr_t hook) override {
+        UnhookWindowsHookEx(reinterpret_cast<HHOOK>(hook));
     }
 };
 
-DWORD WINAPI ServeHooks(LPVOID answered) {
+DWORD WINAPI ServeHooks(LPVOID shared) {
+    // The thread's own share of the answers, handed over by StartThread.
+    const std::unique_ptr<std::shared_ptr<HookAnswers>> answers(
+        static_cast<std::shared_ptr<HookAnswers>*>(shared));
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
     MSG message;
     // The first call of a message function gives the thread its queue; requests can come now.
     PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
-    SetEvent(answered);
-    Hooks hooks;
+    const UINT_PTR renewal = SetTimer(nullptr, 0, kRenewalPeriodMs, nullptr);
+    (*answers)->Answer(0);
+    Win32HookCalls calls;
+    HookKeeper keeper(calls);
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
-        if (message.message == kHoldInput) {
-            hooks.Set();
-        } else if (message.message == kReleaseInput) {
-            hooks.Remove();
+        if (message.message == WM_TIMER) {
+            keeper.Renew();
+            continue;
         }
-        SetEvent(answered);
+        if (message.message == kHoldInput) {
+            keeper.Hold();
+        } else if (message.message == kReleaseInput) {
+            keeper.Release();
+        }
+        (*answers)->Answer(static_cast<unsigned>(message.wParam));
     }
-    hooks.Remove();
+    KillTimer(nullptr, renewal);
     return 0;
 }
 
@@ -69,15 +92,22 @@ Win32InputHooks::~Win32InputHooks() {
 
 bool Win32InputHooks::Open() {
     platformFamily_ = QueryPlatformFamily();
-    if (platformFamily_ != PlatformFamily::Nt) {
+    return platformFamily_ == PlatformFamily::Nt && StartThread();
+}
+
+bool Win32InputHooks::StartThread() {
+    answers_ = std::make_shared<HookAnswers>();
+    if (answers_->answered == nullptr) {
         return false;
     }
-    answered_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    if (answered_ == nullptr) {
+    auto shared = std::make_unique<std::shared_ptr<HookAnswers>>(answers_);
+    thread_ = CreateThread(nullptr, 0, ServeHooks, shared.get(), 0, &threadId_);
+    if (thread_ == nullptr) {
         return false;
     }
-    thread_ = CreateThread(nullptr, 0, ServeHooks, answered_, 0, &threadId_);
-    return thread_ != nullptr && WaitForSingleObject(answered_, kAnswerTimeoutMs) == WAIT_OBJECT_0;
+    // The thread owns its share now.
+    shared.release();
+    return AwaitAnswer(0);
 }
 
 const char* Win32InputHooks::OpenFailedText() const {
@@ -85,6 +115,10 @@ const char* Win32InputHooks::OpenFailedText() const {
 }
 
 void Win32InputHooks::LockInput() {
+    // After the session's end closed the thread, a process that lives on still holds.
+    if (thread_ == nullptr && platformFamily_ == PlatformFamily::Nt) {
+        StartThread();
+    }
     Ask(kHoldInput);
 }
 
@@ -92,23 +126,36 @@ void Win32InputHooks::UnlockInput() {
     Ask(kReleaseInput);
 }
 
-void Win32InputHooks::Ask(UINT request) {
-    if (thread_ != nullptr && PostThreadMessageA(threadId_, request, 0, 0)) {
-        WaitForSingleObject(answered_, kAnswerTimeoutMs);
+void Win32InputHooks::Ask(UINT message) {
+    const unsigned request = ++lastRequest_;
+    if (thread_ != nullptr && PostThreadMessageA(threadId_, message, request, 0)) {
+        AwaitAnswer(request);
     }
+}
+
+bool Win32InputHooks::AwaitAnswer(unsigned request) {
+    // The answer of an earlier request that came after its time also sets the event: it is
+    // waited past, within the time this request has.
+    const DWORD start = GetTickCount();
+    while (answers_->last != request) {
+        const DWORD waited = GetTickCount() - start;
+        if (waited >= kAnswerTimeoutMs ||
+            WaitForSingleObject(answers_->answered, kAnswerTimeoutMs - waited) != WAIT_OBJECT_0) {
+            return answers_->last == request;
+        }
+    }
+    return true;
 }
 
 void Win32InputHooks::Close() {
     if (thread_ != nullptr) {
         PostThreadMessageA(threadId_, WM_QUIT, 0, 0);
         WaitForSingleObject(thread_, kAnswerTimeoutMs);
+        // A thread that has not ended yet keeps its own share of the event it may still set.
         CloseHandle(thread_);
         thread_ = nullptr;
     }
-    if (answered_ != nullptr) {
-        CloseHandle(answered_);
-        answered_ = nullptr;
-    }
+    answers_.reset();
 }
 
 }  // namespace vorlek

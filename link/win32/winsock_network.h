@@ -17,6 +17,8 @@ class WinsockNetwork final : public Network, public NameService {
 public:
     // The socket stays the caller's: it is neither closed nor changed here.
     explicit WinsockNetwork(SOCKET socket) : socket_(socket) {}
+    // The socket that took the place of the first one, when the endpoint was bound anew.
+    void SetSocket(SOCKET socket) { socket_ = socket; }
 
     void SendTo(Peer to, std::span<const std::uint8_t> bytes) override;
     std::optional<Received> ReceiveFrom(std::span<std::uint8_t> buffer) override;

@@ -97,3 +97,58 @@ class InputWindow:
             xdotool(self.room, "click", button)
         time.sleep(1.0)
 
+
+
+# Sends one-byte status requests to a station as fast as it can for a number of seconds (and at
+# most a bounded count), keeping the last answer of each batch with the time it came: "T WORD"
+# lines, T in seconds after the given start, WORD the answered status word in hex.
+_FLOOD = r"""
+import socket, struct, sys, time
+target, seconds, start = sys.argv[1], float(sys.argv[2]), float(sys.argv[3])
+udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+udp.setblocking(False)
+print("flooding", flush=True)
+end = time.time() + seconds
+sent, answers = 0, []
+while time.time() < end and sent < 50_000_000:
+    for _ in range(2000):
+        try:
+            udp.sendto(b"\x04", (target, 10001))
+            sent += 1
+        except BlockingIOError:
+            pass
+    last = None
+    while True:
+        try:
+            data = udp.recv(64)
+        except BlockingIOError:
+            break
+        if len(data) == 5:
+            last = struct.unpack("<I", data[1:])[0]
+    if last is not None:
+        answers.append(f"{time.time() - start:.2f} {last:08x}")
+print("sent", sent)
+print("\n".join(answers), flush=True)
+"""
+
+
+class Flood:
+    """A flood of status requests from a host to a station, started at once; results() waits
+    for its end and gives the count sent and the (seconds after start, status word) answers."""
+
+    def __init__(self, host, target, seconds, start):
+        self.seconds = seconds
+        self.process = subprocess.Popen(
+            host.command(["/usr/bin/python3", "-c", _FLOOD, target, str(seconds), str(start)]),
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, start_new_session=True, text=True)
+        assert self.process.stdout.readline() == "flooding\n"
+
+    def results(self):
+        try:
+            out, _ = self.process.communicate(timeout=self.seconds + 30)
+        finally:
+            roomlib.kill_pids([self.process.pid])
+        lines = out.splitlines()
+        sent = int(lines[0].split()[1])
+        answers = [(float(t), int(word, 16)) for t, word in (line.split() for line in lines[1:])]
+        return sent, answers

@@ -8,8 +8,8 @@ import time
 import pytest
 
 import room as roomlib
-from agent_support import (LOCK_REQUEST, UNLOCK_REQUEST, InputWindow, device_log, install_driver,
-                           pixel, wait_for_device_log)
+from agent_support import (LOCK_REQUEST, UNLOCK_REQUEST, Flood, InputWindow, device_log,
+                           install_driver, pixel, wait_for_device_log)
 from console_support import shot_folder
 
 STATION = "station"
@@ -428,6 +428,77 @@ def test_hold_hooks_keeps_every_key_and_click_from_every_window_while_blocked(ro
     assert station.probe("boxes").stdout == ""
 
 
+ONE_HOUR = b"\x03\x10\x0e\x00\xc0"
+ONE_HOUR_REPORT = b"\x04\x10\x0e\x00\x00"
+
+
+def expect_started_blocked(room, server):
+    expect(server, b"\x01", station_sender(room))
+    expect(server, BLOCKED_REPORT, station_sender(room))
+
+
+def test_start_blocked_locks_and_holds_through_the_device_before_the_first_report(station_room):
+    room = station_room
+    station = room[STATION]
+    station.install(room.release("BLOCKED.BMP"))
+    server = room[SERVER].peer()
+    start_agent(room, f"{room[SERVER].address}\n", "/start=blocked")
+    expect_started_blocked(room, server)
+    assert device_log(station) == ["open", LOCK_REQUEST]
+    assert lock_windows(station) == [LOCK_WINDOW]
+    assert server.recv_all(SETTLE) == []
+
+    order(room, server, ONE_HOUR, ONE_HOUR_REPORT)
+    unlocked = ["open", LOCK_REQUEST, UNLOCK_REQUEST]
+    assert wait_for_device_log(station, unlocked) == unlocked
+    assert lock_windows(station) == []
+
+
+def test_start_blocked_with_hooks_keeps_every_key_from_the_first_report_on(room_factory):
+    room = room_factory([STATION, SERVER])
+    station = room[STATION]
+    server = room[SERVER].peer()
+    counter = InputWindow(station)
+    agent = start_agent(room, f"{room[SERVER].address}\n", "/START=Blocked", "/hold=hooks")
+    expect_started_blocked(room, server)
+    counter.type_and_click(["a", "alt+Tab", "Return"])
+    assert counter.events() == []
+
+    order(room, server, ONE_HOUR, ONE_HOUR_REPORT)
+    counter.type_and_click(["a"])
+    assert "key 0x41" in counter.events(), counter.events()
+    assert agent.running
+
+
+ENDSESSION_CLOSEAPP = 1
+
+
+def test_hold_hooks_holds_through_an_installers_session_end_and_over_a_minute(room_factory):
+    room = room_factory([STATION, SERVER])
+    station = room[STATION]
+    server = room[SERVER].peer()
+    agent = start_agent(room, f"{room[SERVER].address}\n", "/hold=hooks")
+    expect_started(room, server)
+    counter = InputWindow(station, seconds=180)
+    order(room, server, BLOCK, BLOCKED_REPORT)
+
+    # Restart Manager's notice to close, which leaves the program running.
+    ended = station.probe("end-session", "Vorlek Client", ENDSESSION_CLOSEAPP)
+    assert (ended.returncode, ended.stdout) == (0, "ended session 1\n")
+    locked_at = time.time()
+    while True:
+        counter.type_and_click(["a", "alt+Tab"])
+        assert counter.events() == []
+        if time.time() - locked_at > 60:
+            break
+        time.sleep(15)
+    assert counter.process.running and agent.running
+
+    order(room, server, FREE, AVAILABLE_REPORT)
+    counter.type_and_click(["a"])
+    assert "key 0x41" in counter.events(), counter.events()
+
+
 def test_hold_hooks_makes_no_device_request_and_covers_the_screen_topmost(station_room,
                                                                           windows_build):
     room = station_room
@@ -483,7 +554,8 @@ NO_CONSOLE_BOX = ("closed Vorlek client\t/orders=servers: the file \"servers\" l
                   "so the agent would obey nobody.\\nWrite the consoles' addresses into "
                   "\"servers\" in the agent's folder, or start the agent without "
                   "/orders=servers.\n")
-USAGE = "\\nUsage: VorlekClient.exe [/hold=device|hooks] [/orders=any|servers]\n"
+USAGE = ("\\nUsage: VorlekClient.exe [/hold=device|hooks] [/orders=any|servers] "
+         "[/start=available|blocked]\n")
 
 
 @pytest.mark.parametrize("servers, switches, box", [
@@ -494,7 +566,10 @@ USAGE = "\\nUsage: VorlekClient.exe [/hold=device|hooks] [/orders=any|servers]\n
      USAGE),
     ("SERVER", ["/hold=hooks", "/HOLD=device"],
      'closed Vorlek client\tSwitch given twice: "/HOLD=device".' + USAGE),
-], ids=["no-servers-file", "no-console-listed", "unknown-value", "unknown-switch", "twice"])
+    ("SERVER", ["/start=locked"], 'closed Vorlek client\tUnknown value in "/start=locked".' +
+     USAGE),
+], ids=["no-servers-file", "no-console-listed", "unknown-value", "unknown-switch", "twice",
+        "unknown-start"])
 def test_a_refused_start_shows_its_box_and_ends_with_code_0_before_anything_is_sent(
         station_room, servers, switches, box):
     room = station_room
@@ -509,3 +584,50 @@ def test_a_refused_start_shows_its_box_and_ends_with_code_0_before_anything_is_s
     assert agent.wait(START_TIMEOUT) == 0
     assert server.recv_all(SETTLE) == [] and other.recv_all(0.1) == []
     assert device_log(station) == []
+
+
+def test_a_flood_of_requests_from_another_host_neither_stops_nor_slows_the_countdown(
+        station_room):
+    room = station_room
+    station = room[STATION]
+    server = room[SERVER].peer()
+    start_agent(room, f"{room[SERVER].address}\n")
+    expect_started(room, server)
+
+    order(room, server, b"\x03\x0a\x00\x00\x00", b"\x04\x0a\x00\x00\x00")  # set time 10 s
+    set_at = time.time()
+    flood = Flood(room[OTHER], station.address, 15, set_at)
+    # Ten seconds count down to 0 and the eleventh locks.
+    locked = roomlib.wait_until(lambda: LOCK_REQUEST in device_log(station), 14, interval=0.1)
+    locked_after = time.time() - set_at
+    sent, answers = flood.results()
+    assert locked and 10 <= locked_after <= 12.5, (locked_after, sent, answers[-5:])
+    counting = [(t, word) for t, word in answers if word < 0x80000000 and t < 9.5]
+    assert counting and counting[-1][0] > 8, (sent, answers[:5], answers[-5:])
+    for t, word in counting:
+        assert abs(word - (10 - t)) <= 1.5, (t, word, sent)
+    assert answers[-1][1] == 0x80000003, answers[-5:]
+
+
+def test_an_agent_started_before_its_network_follows_the_address_that_comes_later(station_room):
+    room = station_room
+    station = room[STATION]
+    server = room[SERVER].peer()
+    hosts = roomlib.NETNS_ETC_DIR / station.namespace / "hosts"
+    room_hosts = hosts.read_text()
+    address = f"{station.address}/{roomlib.PREFIX_LENGTH}"
+    # No address on the room's network yet, and the station's name resolves to the loopback. The
+    # hosts file is rewritten in place: it is mounted over /etc/hosts.
+    station.shell(["ip", "addr", "del", address, "dev", "eth0"])
+    hosts.write_text(room_hosts.replace(f"{station.address}\t{STATION}\n",
+                                        f"127.0.1.1\t{STATION}\n"))
+    start_agent(room, f"{room[SERVER].address}\n")
+    assert wait_for_device_log(station, ["open"]) == ["open"]
+    server.drain()
+
+    station.shell(["ip", "addr", "add", address, "dev", "eth0"])
+    hosts.write_text(room_hosts)
+    expect(server, b"\x01", station_sender(room))
+    expect(server, AVAILABLE_REPORT, station_sender(room))
+    order(room, server, BLOCK, BLOCKED_REPORT)
+    assert wait_for_device_log(station, ["open", LOCK_REQUEST]) == ["open", LOCK_REQUEST]

@@ -22,6 +22,9 @@ int RunRows(Arguments args);
 int RunSelect(Arguments args);
 int RunClick(Arguments args);
 int RunCommand(Arguments args);
+// end-session TITLE FLAGS: WM_ENDSESSION with TRUE and the flags (ENDSESSION_CLOSEAPP is 1), as
+// the system or an installer's Restart Manager sends it.
+int RunEndSession(Arguments args);
 int RunSetText(Arguments args);
 int RunGetText(Arguments args);
 int RunState(Arguments args);

@@ -30,6 +30,7 @@ constexpr Subcommand kSubcommands[] = {
     {L"select", vorlek::probe::RunSelect, "select TITLE LIST_ID [INDEX...]"},
     {L"click", vorlek::probe::RunClick, "click TITLE CONTROL_ID"},
     {L"command", vorlek::probe::RunCommand, "command TITLE ID"},
+    {L"end-session", vorlek::probe::RunEndSession, "end-session TITLE FLAGS"},
     {L"set-text", vorlek::probe::RunSetText, "set-text TITLE CONTROL_ID TEXT"},
     {L"get-text", vorlek::probe::RunGetText, "get-text TITLE [CONTROL_ID]"},
     {L"state", vorlek::probe::RunState, "state TITLE CONTROL_ID"},

@@ -262,6 +262,22 @@ int RunCommand(Arguments args) {
     return kOk;
 }
 
+int RunEndSession(Arguments args) {
+    if (args.size() != 2) {
+        return kUsage;
+    }
+    const auto target = FindTarget(args.first(1), false);
+    const auto flags = Number(args[1]);
+    if (!target || !flags) {
+        return kFailed;
+    }
+    if (!Ask(target->window, WM_ENDSESSION, TRUE, static_cast<LPARAM>(*flags))) {
+        return kFailed;
+    }
+    PrintLine("ended session " + std::to_string(*flags));
+    return kOk;
+}
+
 int RunSetText(Arguments args) {
     if (args.size() < 3) {
         return kUsage;

@@ -45,6 +45,12 @@ protected:
         agent_.HandleDatagram();
     }
 
+    // A tick of the timer a second after the last one.
+    void Tick() {
+        world_.timer.now += 1000;
+        agent_.Tick();
+    }
+
     World world_;
     Agent agent_;
 };
@@ -70,6 +76,28 @@ TEST(AgentStart, WithoutServersSaysHelloOnceByBroadcastAndReportsNothing) {
     world.network.incoming.push_back({kOddSender, {0x03, 0x2C, 0x01, 0x00, 0x00}});
     agent.HandleDatagram();
     EXPECT_THAT(world.Take(), ElementsAre("rearm", "send 198.51.100.9:40000 04 2C 01 00 00"));
+}
+
+TEST(AgentStart, BlockedOpensTheDeviceAndLocksBeforeTheFirstReportUntilTimeIsGiven) {
+    World world;
+    const auto path = WritePicture("vorlek-agent-start-blocked.bmp");
+    Agent agent(world.Ports(), HostList({kServerA}), path.string());
+    EXPECT_TRUE(agent.Start(StartMode::Blocked));
+    EXPECT_THAT(world.Take(), ElementsAre("send 198.51.100.1:10001 01", "device open", "window 2x2",
+                                          "ioctl 0x100", "send 198.51.100.1:10001 04 03 00 00 80"));
+    agent.ExecuteCommand(0xC0000E10);  // 1 hour
+    EXPECT_THAT(world.Take(), ElementsAre("window closed", "ioctl 0x200", "rearm",
+                                          "send 198.51.100.1:10001 04 10 0E 00 00"));
+    std::filesystem::remove(path);
+
+    World failing;
+    failing.device.opens = false;
+    Agent refused(failing.Ports(), HostList({kServerA}), "");
+    EXPECT_FALSE(refused.Start(StartMode::Blocked));
+    EXPECT_THAT(
+        failing.Take(),
+        ElementsAre("send 198.51.100.1:10001 01", "device open failed",
+                    "box [Vorlek client] [Failed to open vorlek device\n] stop", "box closed"));
 }
 
 TEST(AgentStart, AnEntryOfZeroHidesTheRestOfTheList) {
@@ -383,15 +411,15 @@ TEST_F(AgentTest, SetTimeCountsDownThenLocksWithoutReporting) {
     agent_.ExecuteCommand(3);
     world_.Take();
     for (std::uint32_t expected : {2u, 1u, 0u}) {
-        agent_.Tick();
+        Tick();
         EXPECT_EQ(agent_.remaining(), expected);
         EXPECT_EQ(agent_.state(), StationState::NORMAL);
     }
     EXPECT_THAT(world_.Take(), IsEmpty());
-    agent_.Tick();
+    Tick();
     EXPECT_EQ(agent_.state(), StationState::BLOCKED);
     EXPECT_THAT(world_.Take(), ElementsAre("ioctl 0x100"));
-    agent_.Tick();
+    Tick();
     EXPECT_THAT(world_.Take(), IsEmpty());
 
     Receive(kOddSender, {0x04});
@@ -401,15 +429,15 @@ TEST_F(AgentTest, SetTimeCountsDownThenLocksWithoutReporting) {
 TEST_F(AgentTest, TickCountsOnlyInNormal) {
     agent_.ExecuteCommand(10);
     agent_.ExecuteCommand(0x80000001);
-    agent_.Tick();
+    Tick();
     EXPECT_EQ(agent_.remaining(), 10u);
     agent_.ExecuteCommand(0x80000006);
-    agent_.Tick();
+    Tick();
     agent_.ExecuteCommand(0x80000000);
-    agent_.Tick();
+    Tick();
     EXPECT_EQ(agent_.remaining(), 10u);
     agent_.ExecuteCommand(0x80000004);
-    agent_.Tick();
+    Tick();
     EXPECT_EQ(agent_.remaining(), 9u);
 }
 
@@ -417,33 +445,98 @@ TEST_F(AgentTest, WarningComesWhenTheCountReachesTheThreshold) {
     agent_.ExecuteCommand(0x9000012C);
     agent_.ExecuteCommand(301);
     world_.Take();
-    agent_.Tick();
+    Tick();
     EXPECT_THAT(
         world_.Take(),
         ElementsAre("box [Vorlek warning] [You have 0:5:0 of time remained] none", "box closed"));
-    agent_.Tick();
+    Tick();
     EXPECT_THAT(world_.Take(), IsEmpty());
 
     // Set to exactly the threshold: the comparison follows the subtraction, so no warning.
     agent_.ExecuteCommand(300);
     world_.Take();
-    agent_.Tick();
+    Tick();
     EXPECT_THAT(world_.Take(), IsEmpty());
 
     agent_.ExecuteCommand(0x90000E8D);  // 3725 s = 1 h 2 min 5 s
     agent_.ExecuteCommand(3726);
     world_.Take();
-    agent_.Tick();
+    Tick();
     EXPECT_THAT(
         world_.Take(),
         ElementsAre("box [Vorlek warning] [You have 1:2:5 of time remained] none", "box closed"));
 }
 
+TEST_F(AgentTest, RejoiningOnANewAddressSaysHelloAgainAndReportsTheUnchangedState) {
+    agent_.ExecuteCommand(600);
+    world_.Take();
+    agent_.Rejoin(MakeAddress(198, 51, 100, 20));
+    EXPECT_THAT(world_.Take(),
+                ElementsAre("send 198.51.100.1:10001 01", "send 198.51.100.2:10001 01",
+                            "send 198.51.100.1:10001 04 58 02 00 00",
+                            "send 198.51.100.2:10001 04 58 02 00 00"));
+    EXPECT_EQ(agent_.remaining(), 600u);
+}
+
+TEST_F(AgentTest, TheCountFollowsTheClockNotTheNumberOfTicks) {
+    agent_.ExecuteCommand(10);
+    world_.timer.now += 3500;  // a late tick
+    agent_.Tick();
+    EXPECT_EQ(agent_.remaining(), 7u);
+    world_.timer.now += 600;  // the half second left over
+    agent_.Tick();
+    EXPECT_EQ(agent_.remaining(), 6u);
+    world_.timer.now += 950;  // a tick just before the clock shows the second
+    agent_.Tick();
+    EXPECT_EQ(agent_.remaining(), 5u);
+    world_.timer.now += 10;
+    agent_.Tick();
+    EXPECT_EQ(agent_.remaining(), 5u);
+}
+
+TEST_F(AgentTest, DatagramsCountTheSecondsThatTheTicksMissAndTheLockComesOnTime) {
+    agent_.ExecuteCommand(3);
+    world_.Take();
+    world_.timer.now = 999;
+    Receive(kOddSender, {0x04});
+    world_.timer.now = 2000;
+    Receive(kOddSender, {0x04});
+    world_.timer.now = 4000;
+    Receive(kOddSender, {0x04});
+    // The tick that comes after all that finds the second already counted.
+    world_.timer.now = 4050;
+    agent_.Tick();
+    EXPECT_THAT(world_.Take(), ElementsAre("send 198.51.100.9:40000 04 03 00 00 00",
+                                           "send 198.51.100.9:40000 04 01 00 00 00", "ioctl 0x100",
+                                           "send 198.51.100.9:40000 04 03 00 00 80"));
+}
+
+TEST_F(AgentTest, AThresholdThatALateTickStepsOverIsWarnedOnceAndALockGoesBeforeIt) {
+    agent_.ExecuteCommand(0x9000012C);
+    agent_.ExecuteCommand(302);
+    world_.Take();
+    world_.timer.now += 5000;
+    agent_.Tick();
+    Tick();
+    EXPECT_EQ(agent_.remaining(), 296u);
+    EXPECT_THAT(
+        world_.Take(),
+        ElementsAre("box [Vorlek warning] [You have 0:5:0 of time remained] none", "box closed"));
+
+    agent_.ExecuteCommand(0x90000002);
+    agent_.ExecuteCommand(3);
+    world_.Take();
+    world_.timer.now += 4000;
+    agent_.Tick();
+    EXPECT_EQ(agent_.state(), StationState::BLOCKED);
+    EXPECT_THAT(world_.Take(), ElementsAre("ioctl 0x100"));
+}
+
 TEST_F(AgentTest, ThresholdZeroNeverWarns) {
     agent_.ExecuteCommand(2);
     world_.Take();
-    agent_.Tick();
-    agent_.Tick();
+    Tick();
+    Tick();
     EXPECT_EQ(agent_.remaining(), 0u);
     EXPECT_THAT(world_.Take(), IsEmpty());
 }
@@ -453,12 +546,12 @@ TEST_F(AgentTest, WhileTheWarningIsOpenTicksAndCommandsGoOnAndTheLockCanCome) {
     agent_.ExecuteCommand(3);
     world_.Take();
     world_.boxes.whileShown = [this] {
-        agent_.Tick();  // 1 left
+        Tick();  // 1 left
         EXPECT_EQ(agent_.remaining(), 1u);
         Receive(kOddSender, {0x03, 0x03, 0x00, 0x00, 0x80});
-        agent_.Tick();  // blocked: no countdown
+        Tick();  // blocked: no countdown
     };
-    agent_.Tick();
+    Tick();
     EXPECT_THAT(world_.Take(),
                 ElementsAre("box [Vorlek warning] [You have 0:0:2 of time remained] none",
                             "ioctl 0x100", "send 198.51.100.1:10001 04 03 00 00 80",
@@ -527,20 +620,25 @@ TEST(AgentSwitches, AreReadWithoutRegardToCaseInAnyOrderAndDefaultToTheDeviceAnd
     EXPECT_EQ(switches.hold, InputHold::Device);
     EXPECT_EQ(switches.orders, OrderSource::Any);
 
-    const std::vector<std::string> both{"/ORDERS=Servers", "/hold=HOOKS"};
-    EXPECT_EQ(ReadAgentSwitches(both, switches), std::nullopt);
+    EXPECT_EQ(switches.start, StartMode::Available);
+
+    const std::vector<std::string> all{"/ORDERS=Servers", "/start=Blocked", "/hold=HOOKS"};
+    EXPECT_EQ(ReadAgentSwitches(all, switches), std::nullopt);
     EXPECT_EQ(switches.hold, InputHold::Hooks);
     EXPECT_EQ(switches.orders, OrderSource::Servers);
+    EXPECT_EQ(switches.start, StartMode::Blocked);
 
-    const std::vector<std::string> defaults{"/Hold=Device", "/orders=any"};
+    const std::vector<std::string> defaults{"/Hold=Device", "/orders=any", "/START=available"};
     EXPECT_EQ(ReadAgentSwitches(defaults, switches), std::nullopt);
     EXPECT_EQ(switches.hold, InputHold::Device);
     EXPECT_EQ(switches.orders, OrderSource::Any);
+    EXPECT_EQ(switches.start, StartMode::Available);
 }
 
 TEST(AgentSwitches, TheFirstRefusedWordIsNamedBeforeTheUsage) {
     const std::string usage =
-        "\nUsage: VorlekClient.exe [/hold=device|hooks] [/orders=any|servers]";
+        "\nUsage: VorlekClient.exe [/hold=device|hooks] [/orders=any|servers] "
+        "[/start=available|blocked]";
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
         {{"/hold=hook"}, "Unknown value in \"/hold=hook\"."},
         {{"/orders"}, "Unknown value in \"/orders\"."},
@@ -553,6 +651,7 @@ TEST(AgentSwitches, TheFirstRefusedWordIsNamedBeforeTheUsage) {
         {{"/", "/x"}, "Unknown switch \"/\"."},
         {{"/hold=hooks", "/orders=servers", "/HOLD=hooks"}, "Switch given twice: \"/HOLD=hooks\"."},
         {{"/hold=hooks", "/hellos=listed"}, "Unknown switch \"/hellos=listed\"."},
+        {{"/start=locked"}, "Unknown value in \"/start=locked\"."},
     };
     for (const auto& [words, text] : cases) {
         AgentSwitches switches;

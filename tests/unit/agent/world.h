@@ -140,7 +140,11 @@ private:
 class FakeTimer : public TickTimer {
 public:
     explicit FakeTimer(Journal& journal) : journal_(journal) {}
+    // The clock, which only the test moves.
+    std::uint32_t now = 0;
+
     void Rearm() override { journal_.push_back("rearm"); }
+    std::uint32_t NowMs() override { return now; }
 
 private:
     Journal& journal_;

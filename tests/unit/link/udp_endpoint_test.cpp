@@ -20,6 +20,7 @@ public:
     bool socketFails = false, broadcastFails = false, reuseFails = false, nonBlockingFails = false;
     bool hostNameFails = false, lookupFails = false, bindFails = false, resetsStay = false;
     int error = 10000;
+    std::string firstAddress = "198.51.100.11";
     Ipv4 boundAddress = 0;
     std::uint16_t boundPort = 0;
 
@@ -35,7 +36,7 @@ public:
     }
     std::optional<std::string> FirstAddressText(const std::string& name) override {
         Call("gethostbyname " + name);
-        return lookupFails ? std::nullopt : std::optional<std::string>("198.51.100.11");
+        return lookupFails ? std::nullopt : std::optional<std::string>(firstAddress);
     }
     bool Bind(Ipv4 address, std::uint16_t port) override {
         Call("bind " + FormatDotted(address) + ":" + std::to_string(port));
@@ -154,6 +155,36 @@ TEST(UdpEndpoint, CloseIsDoneOnce) {
     }
     EXPECT_EQ(std::count(sockets.calls.begin(), sockets.calls.end(), "close"), 1);
     EXPECT_EQ(std::count(sockets.calls.begin(), sockets.calls.end(), "cleanup"), 1);
+}
+
+TEST(UdpEndpoint, FollowsANewFirstAddressWithANewSocketQuietlyAndTriesAgainAfterAFailure) {
+    FakeSockets sockets;
+    FakeBoxes boxes;
+    sockets.firstAddress = "127.0.1.1";
+    UdpEndpoint endpoint(sockets, boxes);
+    sockets.calls.clear();
+    EXPECT_FALSE(endpoint.FollowHostAddress());
+    sockets.lookupFails = true;
+    EXPECT_FALSE(endpoint.FollowHostAddress());
+    sockets.lookupFails = false;
+    sockets.firstAddress = "198.51.100.11";
+    sockets.bindFails = sockets.broadcastFails = true;
+    EXPECT_FALSE(endpoint.FollowHostAddress());
+    EXPECT_EQ(endpoint.getLocalAddress()->address, MakeAddress(127, 0, 1, 1));
+    sockets.bindFails = false;
+    EXPECT_TRUE(endpoint.FollowHostAddress());
+    EXPECT_FALSE(endpoint.FollowHostAddress());
+    EXPECT_EQ(endpoint.getLocalAddress()->address, MakeAddress(198, 51, 100, 11));
+    EXPECT_EQ(endpoint.addressText(), "198.51.100.11");
+    EXPECT_THAT(sockets.calls,
+                ElementsAre("gethostbyname vlhost1", "gethostbyname vlhost1",
+                            "gethostbyname vlhost1", "close", "socket", "broadcast", "reuse",
+                            "nonblocking", "no resets", "bind 198.51.100.11:10001", "close",
+                            "gethostbyname vlhost1", "socket", "broadcast", "reuse", "nonblocking",
+                            "no resets", "bind 198.51.100.11:10001", "gethostbyname vlhost1"));
+    EXPECT_THAT(boxes.shown, IsEmpty());
+    endpoint.Close();
+    EXPECT_FALSE(endpoint.FollowHostAddress());
 }
 
 }  // namespace
