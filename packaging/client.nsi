@@ -1,9 +1,10 @@
 ; VorlekClient-setup.exe: installs the workstation agent.
 ;
 ; Silent use: VorlekClient-setup.exe /S /SERVERS=address[,address...] [/HOLD=device|hooks]
-; [/ORDERS=any|servers] [/D=folder] (/D= last, without quotes). Without /SERVERS= an existing
-; "servers" stays as it is; without /HOLD= and /ORDERS= an upgrade keeps the switches of the
-; installation before it, and a first installation chooses them (see ChooseSwitches).
+; [/ORDERS=any|servers] [/START=available|blocked] [/D=folder] (/D= last, without quotes).
+; Without /SERVERS= an existing "servers" stays as it is; without /HOLD=, /ORDERS= and /START=
+; an upgrade keeps the switches of the installation before it, and a first installation chooses
+; them (see ChooseSwitches).
 
 !define PRODUCT "Vorlek Client"
 !define PROGRAM "VorlekClient.exe"
@@ -12,6 +13,8 @@
 !define STARTUP_SHORTCUT "$SMSTARTUP\${PRODUCT}.lnk"
 ; The input-lock device the agent opens at start (it ends when the device does not open).
 !define DEVICE "\\.\VORLEK"
+; The packages' custom actions, whose check of the consoles' addresses setup shares.
+!define ACTIONS "VorlekMsiActions.dll"
 
 !include "${SOURCE_DIR}/common.nsh"
 !include nsDialogs.nsh
@@ -25,11 +28,14 @@ Var ServersField
 Var Hold            ; the agent's /hold= value: "device", "hooks", or "" while not chosen
 Var Orders          ; its /orders= value: "any", "servers", or "" while not chosen
 Var OrdersBox
+Var Start           ; its /start= value: "available", "blocked", or "" while not chosen
+Var StartBox
 Var DeviceThere     ; 1 when the input-lock device opens
 
 ; The switches the installation chose are kept with its uninstall entry, for the next upgrade.
 !define HOLD_VALUE "Hold"
 !define ORDERS_VALUE "Orders"
+!define START_VALUE "Start"
 ; Under /orders=servers without a console in "servers" the agent stops at every start.
 !define NOBODY_TO_OBEY "/orders=servers needs the address of a console: with none, the agent would obey nobody and stop at every start."
 
@@ -52,64 +58,21 @@ PageExEnd
 !insertmacro VORLEK_VERSION_KEYS
 
 ; ParseServers: turns $Servers (entries separated by commas, blanks around them allowed) into
-; the lines of "servers" in $ServersLines. $0 is "" when every entry is usable, else why not. An
-; entry is a dotted address or a computer name without any digit: the agent reads a word that
-; holds a digit as an address and drops it when it is none.
+; the lines of "servers" in $ServersLines, by the one rule that the agent's package checks
+; SERVERS with, in the packages' actions (see .onInit). $0 is "" when every entry is usable,
+; else why not.
 Function ParseServers
-    StrCpy $0 ""
+    StrCpy $2 $Servers
+    System::Call `$PLUGINSDIR\${ACTIONS}::HostListLines(w r2, w .r1, i ${NSIS_MAX_STRLEN}) i .r0 ?u`
     StrCpy $ServersLines ""
-    StrCpy $1 0         ; position in $Servers
-    StrCpy $3 ""        ; the entry being read
-    StrCpy $4 0         ; digits in the entry
-    StrCpy $5 0         ; characters of names in the entry
-    StrCpy $6 0         ; 1 once a blank followed the entry
-    StrCpy $7 0         ; entries read
-    ${Do}
-        StrCpy $2 $Servers 1 $1
-        IntOp $1 $1 + 1
-        ${If} $2 == ","
-        ${OrIf} $2 == ""
-            ${If} $3 == ""
-                ${If} $2 == ","
-                ${OrIf} $7 > 0
-                    StrCpy $0 "An address is missing in $\"$Servers$\"."
-                ${EndIf}
-            ${ElseIf} $4 > 0
-            ${AndIf} $5 > 0
-                StrCpy $0 "$\"$3$\" is neither a dotted address nor a computer name without digits."
-            ${Else}
-                StrCpy $ServersLines "$ServersLines$3$\r$\n"
-                IntOp $7 $7 + 1
-            ${EndIf}
-            ${If} $0 != ""
-            ${OrIf} $2 == ""
-                ${Break}
-            ${EndIf}
-            StrCpy $3 ""
-            StrCpy $4 0
-            StrCpy $5 0
-            StrCpy $6 0
-        ${ElseIf} $2 == " "
-            ${If} $3 != ""
-                StrCpy $6 1
-            ${EndIf}
-        ${ElseIf} $6 == 1
-            StrCpy $0 "$\"$3 $2...$\" holds a blank: separate addresses with commas."
-            ${Break}
-        ${ElseIf} $2 == "#"
-        ${OrIf} $2 == "$\t"
-            StrCpy $0 "$\"$Servers$\" holds a character that no address or computer name holds."
-            ${Break}
-        ${Else}
-            StrCpy $3 "$3$2"
-            ${If} $2 S>= "0"
-            ${AndIf} $2 S<= "9"
-                IntOp $4 $4 + 1
-            ${ElseIf} $2 != "."
-                IntOp $5 $5 + 1
-            ${EndIf}
-        ${EndIf}
-    ${Loop}
+    ${If} $0 == 1
+        StrCpy $ServersLines $1
+        StrCpy $0 ""
+    ${ElseIf} $0 == 0
+        StrCpy $0 $1
+    ${Else}
+        StrCpy $0 "The addresses could not be checked: $PLUGINSDIR\${ACTIONS} did not load."
+    ${EndIf}
 FunctionEnd
 
 ; The first word of the line in $1, in $1, as the agent reads it: any white space (blank, tab,
@@ -185,6 +148,8 @@ Function ReadServersFile
 FunctionEnd
 
 Function .onInit
+    InitPluginsDir
+    File "/oname=$PLUGINSDIR\${ACTIONS}" "${ACTIONS_DLL}"
     ${GetParameters} $R0
     ; A switch quoted as a whole ("/SERVERS=a, b") reads like one that is not.
     ${WordReplace} $R0 `"` "" "+" $R0
@@ -204,12 +169,22 @@ Function .onInit
     ${EndIf}
     !insertmacro ReadSwitchOption "/HOLD=" $Hold "device" "hooks"
     !insertmacro ReadSwitchOption "/ORDERS=" $Orders "any" "servers"
-    ; Without the options an upgrade keeps the earlier installation's choice.
+    !insertmacro ReadSwitchOption "/START=" $Start "available" "blocked"
+    ; Without the options an upgrade keeps the earlier installation's choice; an installation
+    ; from before the switches obeyed everyone, and so does its upgrade.
     ${If} $Hold == ""
         ReadRegStr $Hold HKLM "${UNINSTALL_KEY}" "${HOLD_VALUE}"
     ${EndIf}
     ${If} $Orders == ""
         ReadRegStr $Orders HKLM "${UNINSTALL_KEY}" "${ORDERS_VALUE}"
+        ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "DisplayName"
+        ${If} $Orders == ""
+        ${AndIf} $0 != ""
+            StrCpy $Orders "any"
+        ${EndIf}
+    ${EndIf}
+    ${If} $Start == ""
+        ReadRegStr $Start HKLM "${UNINSTALL_KEY}" "${START_VALUE}"
     ${EndIf}
 FunctionEnd
 
@@ -237,7 +212,12 @@ Function ServersPage
     ${If} $Orders == "servers"
         ${NSD_Check} $OrdersBox
     ${EndIf}
-    ${NSD_CreateLabel} 0 76u 100% 44u "Where the input-lock driver is installed, it holds keyboard and mouse of a locked workstation (/hold=device); where it is not, the agent holds them itself (/hold=hooks). The agent starts at every logon, from the Startup folder of all users."
+    ${NSD_CreateCheckbox} 0 72u 100% 12u "Lock the station until the console gives it time"
+    Pop $StartBox
+    ${If} $Start == "blocked"
+        ${NSD_Check} $StartBox
+    ${EndIf}
+    ${NSD_CreateLabel} 0 90u 100% 44u "Where the input-lock driver is installed, it holds keyboard and mouse of a locked workstation (/hold=device); where it is not, the agent holds them itself (/hold=hooks). The agent starts at every logon, from the Startup folder of all users."
     Pop $0
     nsDialogs::Show
 FunctionEnd
@@ -263,6 +243,12 @@ Function ServersPageLeave
         Abort
     ${Else}
         StrCpy $Orders "servers"
+    ${EndIf}
+    ${NSD_GetState} $StartBox $0
+    ${If} $0 == ${BST_CHECKED}
+        StrCpy $Start "blocked"
+    ${Else}
+        StrCpy $Start "available"
     ${EndIf}
 FunctionEnd
 
@@ -303,6 +289,9 @@ Function ChooseSwitches
         ${Else}
             StrCpy $Orders "servers"
         ${EndIf}
+    ${EndIf}
+    ${If} $Start == ""
+        StrCpy $Start "available"
     ${EndIf}
     StrCpy $0 1
     ${If} $Orders == "servers"
@@ -350,13 +339,19 @@ Section "Vorlek Client"
 
     ; A shortcut in the common Startup folder starts the agent at every user's logon with the
     ; installation folder ($OUTDIR) as its working directory; a Run key would start it in the
-    ; system folder, where it finds no "servers".
-    CreateShortCut "${STARTUP_SHORTCUT}" "$INSTDIR\${PROGRAM}" "/hold=$Hold /orders=$Orders" \
-        "$INSTDIR\${PROGRAM}" 0 SW_SHOWNORMAL "" "Vorlek workstation agent"
+    ; system folder, where it finds no "servers". It names /start= only when the agent starts
+    ; blocked.
+    StrCpy $0 "/hold=$Hold /orders=$Orders"
+    ${If} $Start == "blocked"
+        StrCpy $0 "$0 /start=blocked"
+    ${EndIf}
+    CreateShortCut "${STARTUP_SHORTCUT}" "$INSTDIR\${PROGRAM}" $0 "$INSTDIR\${PROGRAM}" 0 \
+        SW_SHOWNORMAL "" "Vorlek workstation agent"
 
     !insertmacro WriteUninstallEntry
     WriteRegStr HKLM "${UNINSTALL_KEY}" "${HOLD_VALUE}" $Hold
     WriteRegStr HKLM "${UNINSTALL_KEY}" "${ORDERS_VALUE}" $Orders
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "${START_VALUE}" $Start
     Call AddFirewallRule
 
     ${If} $Hold == "device"

@@ -27,6 +27,18 @@ constexpr wchar_t kConsoleWindowClass[] = L"VorlekServerWndClass";
 // Separates the folder from the rest in a deferred action's data; no path holds it.
 constexpr wchar_t kDataSeparator = L'|';
 
+// The agent's switches that the package writes into its shortcut, each with its two values.
+struct SwitchProperty {
+    const wchar_t* name;
+    const wchar_t* first;
+    const wchar_t* second;
+};
+constexpr SwitchProperty kAgentSwitches[] = {
+    {L"HOLD", L"device", L"hooks"},
+    {L"ORDERS", L"any", L"servers"},
+    {L"START", L"available", L"blocked"},
+};
+
 constexpr char kNobodyToObey[] =
     "ORDERS=servers needs the address of a console (SERVERS): with none, the agent would obey "
     "nobody and stop at every start.";
@@ -211,11 +223,18 @@ extern "C" __declspec(dllexport) UINT __stdcall FindInputLockDevice(MSIHANDLE se
     return ERROR_SUCCESS;
 }
 
-// Checks SERVERS by the rules the agent reads "servers" with and plans WriteServers, with
-// PutServersBack holding what "servers" is now (1 and its bytes, 0 when there is none, nothing
-// when it cannot be read); refuses ORDERS=servers when neither SERVERS nor an existing "servers"
-// names a console.
-extern "C" __declspec(dllexport) UINT __stdcall CheckServers(MSIHANDLE session) {
+// Checks the switches' values and SERVERS by the rules the agent reads "servers" with, and plans
+// WriteServers, with PutServersBack holding what "servers" is now (1 and its bytes, 0 when there
+// is none, nothing when it cannot be read); refuses ORDERS=servers when neither SERVERS nor an
+// existing "servers" names a console.
+extern "C" __declspec(dllexport) UINT __stdcall CheckAgentSettings(MSIHANDLE session) {
+    for (const SwitchProperty& property : kAgentSwitches) {
+        if (!PropertyIs(session, property.name, property.first) &&
+            !PropertyIs(session, property.name, property.second)) {
+            return Refuse(session, std::wstring(property.name) + L" is " + property.first +
+                                       L" or " + property.second + L".");
+        }
+    }
     const std::wstring folder = InstallFolder(session);
     const std::wstring servers = Property(session, L"SERVERS");
     bool namesAnyone = false;
@@ -270,6 +289,26 @@ extern "C" __declspec(dllexport) UINT __stdcall PutServersBack(MSIHANDLE session
         DeleteFileW(path.c_str());
     }
     return ERROR_SUCCESS;
+}
+
+// The setup program's check of /SERVERS=, by the rule of SERVERS: entries in, and out the lines
+// of "servers" (1) or why the entries cannot stand (0), in at most size characters with the
+// terminating null.
+extern "C" __declspec(dllexport) int __stdcall HostListLines(const wchar_t* entries, wchar_t* out,
+                                                             int size) {
+    if (size <= 0) {
+        return 0;
+    }
+    const vorlek::HostListText text = vorlek::HostListFromEntries(Utf8(entries));
+    bool usable = text.problem.empty();
+    std::wstring answer = Wide(usable ? text.lines : text.problem);
+    if (answer.size() >= static_cast<std::size_t>(size)) {
+        usable = false;
+        answer = L"The list of addresses is too long for the setup program.";
+        answer.resize(std::min(answer.size(), static_cast<std::size_t>(size - 1)));
+    }
+    out[answer.copy(out, answer.size())] = L'\0';
+    return usable ? 1 : 0;
 }
 
 // Refuses to install or remove the console while it runs: it keeps the stations' time in memory

@@ -70,9 +70,49 @@ Function HellosPageLeave
     ${EndIf}
 FunctionEnd
 
+; The station list of an earlier installation, which kept it in the program folder, into the data
+; folder: a standard user's saves went into the user's VirtualStore copy of it, where Windows
+; redirects a program's writes into Program Files, and the newer of the two is taken. $0 is 1
+; when a list was taken.
+Function TakeEarlierList
+    StrCpy $2 $INSTDIR "" 3
+    SetShellVarContext current
+    StrCpy $1 "$LOCALAPPDATA\VirtualStore\$2\clients"
+    SetShellVarContext all
+    StrCpy $7 0     ; 1 when the VirtualStore copy is the one to take
+    ClearErrors
+    GetFileTime $1 $3 $4
+    ${IfNot} ${Errors}
+        GetFileTime "$INSTDIR\clients" $5 $6
+        ${If} ${Errors}
+        ${OrIf} $3 U> $5
+            StrCpy $7 1
+        ${ElseIf} $3 == $5
+        ${AndIf} $4 U> $6
+            StrCpy $7 1
+        ${EndIf}
+    ${EndIf}
+    StrCpy $0 0
+    ClearErrors
+    ${If} $7 == 1
+        CopyFiles /SILENT $1 "${DATA_DIR}\clients"
+        ${IfNot} ${Errors}
+            StrCpy $0 1
+            Delete "$INSTDIR\clients"
+            DetailPrint "The station list was taken from $1 to ${DATA_DIR}."
+        ${EndIf}
+    ${Else}
+        Rename "$INSTDIR\clients" "${DATA_DIR}\clients"
+        ${IfNot} ${Errors}
+            StrCpy $0 1
+            DetailPrint "The station list moved from $INSTDIR to ${DATA_DIR}."
+        ${EndIf}
+    ${EndIf}
+FunctionEnd
+
 ; The data folder, writable for the local Users group, holding the station list: the operator's
-; list is never overwritten, the list of an earlier installation (in the program folder) moves
-; there, and otherwise the sample is installed.
+; list is never overwritten, the list of an earlier installation moves there (see
+; TakeEarlierList), and otherwise the sample is installed.
 Function MakeDataFolder
     ClearErrors
     CreateDirectory "${DATA_DIR}"
@@ -88,12 +128,9 @@ Function MakeDataFolder
         !insertmacro Report "The local Users group could not be allowed to change ${DATA_DIR} (icacls ended with $0): only administrators can save the station list there."
     ${EndIf}
     ${IfNot} ${FileExists} "${DATA_DIR}\clients"
-        ClearErrors
-        Rename "$INSTDIR\clients" "${DATA_DIR}\clients"
-        ${If} ${Errors}
+        Call TakeEarlierList
+        ${If} $0 != 1
             File "/oname=${DATA_DIR}\clients" "${RELEASE_DIR}/clients"
-        ${Else}
-            DetailPrint "The station list moved from $INSTDIR to ${DATA_DIR}."
         ${EndIf}
     ${EndIf}
 FunctionEnd

@@ -7,12 +7,14 @@ import os
 import re
 import shutil
 import subprocess
+import time
 from pathlib import Path
 
 import pytest
 
 import room as roomlib
 from agent_support import install_driver
+from test_agent import NO_CONSOLE_BOX
 
 
 HELLO = b"\x01"
@@ -26,6 +28,8 @@ AGENT_FOLDER = "Program Files/Vorlek Client"
 MENU_SHORTCUT = "ProgramData/Microsoft/Windows/Start Menu/Programs/Vorlek Server.lnk"
 STARTUP_SHORTCUT = "ProgramData/Microsoft/Windows/Start Menu/Programs/StartUp/Vorlek Client.lnk"
 UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+# Where Windows redirects a standard user's writes into the program folders.
+VIRTUAL_STORE = "users/root/AppData/Local/VirtualStore"
 
 NETSH = '"C:\\windows\\system32\\netsh.exe" '
 CONSOLE_RULE_COMMANDS = [
@@ -101,10 +105,10 @@ def run_setup(host, exe, *args, environment=None, wait_for=None, typed=False):
     return run_traced(host, command, environment, wait_for)
 
 
-def run_msiexec(host, action, package, *properties):
-    """Runs msiexec ACTION (/i, /x) on a package (a Linux path) without any user interface, the
-    way a push installs it, with the process trace on."""
-    return run_traced(host, ["msiexec", action, host.install(package), "/qn", *properties])
+def run_msiexec(host, action, package, *properties, ui="/qn"):
+    """Runs msiexec ACTION (/i, /x, /fa) on a package (a Linux path) with the user interface
+    ui (by default none, the way a push installs it), with the process trace on."""
+    return run_traced(host, ["msiexec", action, host.install(package), ui, *properties])
 
 
 def run_traced(host, command, environment=None, wait_for=None):
@@ -281,12 +285,18 @@ def test_console_installer_installs_keeps_the_station_list_and_uninstalls(room_f
     assert upgrade.started(NETSH) == CONSOLE_RULE_COMMANDS
     assert shortcut_arguments(host, MENU_SHORTCUT) == "/hellos=listed"
 
-    # The list of an installation that kept it in the program folder moves to the data folder.
-    (data / "clients").unlink()
-    (folder / "clients").write_bytes(OPERATORS_LIST + b"\r\n198.51.100.33")
-    assert run_setup(host, installer).exit_code == 0
-    assert (data / "clients").read_bytes() == OPERATORS_LIST + b"\r\n198.51.100.33"
-    assert not (folder / "clients").exists()
+    # The list of an installation that kept it in the program folder moves to the data folder,
+    # unless the operator's saves went to the VirtualStore copy, which is newer.
+    saved = host.prefix / "drive_c" / VIRTUAL_STORE / CONSOLE_FOLDER / "clients"
+    saved.parent.mkdir(parents=True)
+    saved.write_bytes(OPERATORS_LIST + b"\r\n198.51.100.34")
+    for newer, taken in ((folder / "clients", b"33"), (saved, b"34")):
+        (data / "clients").unlink()
+        (folder / "clients").write_bytes(OPERATORS_LIST + b"\r\n198.51.100.33")
+        os.utime(newer, (time.time() + 60,) * 2)
+        assert run_setup(host, installer).exit_code == 0
+        assert (data / "clients").read_bytes() == OPERATORS_LIST + b"\r\n198.51.100." + taken
+        assert not (folder / "clients").exists()
     # An upgrade without the switch keeps the one chosen before.
     assert shortcut_arguments(host, MENU_SHORTCUT) == "/hellos=listed"
 
@@ -453,6 +463,8 @@ def test_agent_installer_notes_a_missing_driver_and_rejects_unusable_addresses(r
         (folder / "setup.log").unlink()
     for option, line in [
             ("/HOLD=hook", '/HOLD=: "hook" is neither device nor hooks. Nothing was changed.'),
+            ("/START=block",
+             '/START=: "block" is neither available nor blocked. Nothing was changed.'),
             ("/ORDERS=servers", NOBODY_TO_OBEY + " Nothing was changed.")]:
         rejected = run_setup(station, installer, option)
         assert rejected.exit_code == 2
@@ -470,12 +482,65 @@ def test_agent_installer_notes_a_missing_driver_and_rejects_unusable_addresses(r
         "broadcast.\r\n" + AGENT_INSTALLED)
     assert shortcut_arguments(station, STARTUP_SHORTCUT) == "/hold=hooks /orders=any"
 
-    # The device, when asked for, is what the driver note is about; an upgrade keeps it.
-    for options in (["/HOLD=device"], []):
+    # The device, when asked for, is what the driver note is about; an upgrade keeps it, and a
+    # station that starts blocked.
+    for options in (["/HOLD=device", "/START=Blocked"], []):
         (folder / "setup.log").unlink()
         assert run_setup(station, installer, *options).exit_code == 0
         assert NO_DRIVER_NOTE in setup_log(folder)
-        assert shortcut_arguments(station, STARTUP_SHORTCUT) == "/hold=device /orders=any"
+        assert shortcut_arguments(station, STARTUP_SHORTCUT) == (
+            "/hold=device /orders=any /start=blocked")
+
+    # An upgrade of an installation from before the switches, which obeyed every console, goes
+    # on obeying every console once "servers" names one.
+    station.wine("reg", "delete", UNINSTALL_KEY + "VorlekClient", "/v", "Orders", "/f", check=True)
+    (folder / "servers").write_bytes(b"198.51.100.9\r\n")
+    assert run_setup(station, installer, "/START=available").exit_code == 0
+    assert shortcut_arguments(station, STARTUP_SHORTCUT) == "/hold=device /orders=any"
+
+
+# One table of consoles' addresses for the three readers of "servers": the setup program's
+# /SERVERS=, the package's SERVERS and the agent. (entry, why the installers refuse it, or None)
+SERVERS_ENTRIES = [
+    ("0.0.0.0", '"0.0.0.0" is neither a dotted address nor a computer name without digits.'),
+    ("999.1.1.1", '"999.1.1.1" is neither a dotted address nor a computer name without digits.'),
+    ("1.2.3.4.5", '"1.2.3.4.5" is neither a dotted address nor a computer name without digits.'),
+    ("front!desk", '"front!desk" holds a character that no address or computer name holds.'),
+    ("CONSOLE", None),
+]
+
+
+def test_setup_the_package_and_the_agent_take_the_same_console_addresses(room_factory,
+                                                                         release):
+    room = room_factory(["station", "console"])
+    station, console = room["station"], room["console"]
+    folder = station.prefix / "drive_c" / AGENT_FOLDER
+    console_port = console.peer(receive_broadcasts=False)
+    switches = ["/HOLD=hooks", "/ORDERS=servers"]
+    for entry, refusal in SERVERS_ENTRIES:
+        entry = entry.replace("CONSOLE", console.address)
+        setup = run_setup(station, release / "VorlekClient-setup.exe", f"/SERVERS={entry}",
+                          *switches)
+        package = run_msiexec(station, "/i", release / "VorlekClient.msi", f"SERVERS={entry}",
+                              *[s[1:] for s in switches], "/l*", "C:\\package.log")
+        station.put_file("servers", entry + "\r\n")
+        agent = station.start(release / "VorlekClient.exe", *[s.lower() for s in switches])
+        if refusal is None:
+            assert (setup.exit_code, package.exit_code) == (0, 0), entry
+            assert console_port.recv(START_TIMEOUT) == (HELLO, (station.address, 10001))
+            agent.kill()
+            assert run_msiexec(station, "/x", release / "VorlekClient.msi").exit_code == 0
+            run_setup(station, "C:\\Program Files\\Vorlek Client\\Uninstall.exe",
+                      wait_for=lambda: not (folder / "Uninstall.exe").exists())
+            continue
+        assert (setup.exit_code, package.exit_code) == (2, 1603 & 0xFF), entry
+        assert setup_log(folder) == f"/SERVERS=: {refusal} Nothing was changed.\r\n"
+        assert f"SERVERS: {refusal} Nothing was changed." in (
+            station.prefix / "drive_c" / "package.log").read_text(errors="replace")
+        closed = station.probe("close-box", "Vorlek client", str(START_TIMEOUT * 1000))
+        assert (closed.returncode, closed.stdout) == (0, NO_CONSOLE_BOX), entry
+        assert agent.wait(START_TIMEOUT) == 0
+        (folder / "setup.log").unlink()
 
 
 def test_a_failing_firewall_command_is_reported_and_the_programs_stay_installed(room_factory,
@@ -534,11 +599,16 @@ PAGE_SUBTEXT = "1038"
 NEXT = "1"
 
 
+def press_keys(room, *keys):
+    subprocess.run(["xdotool", "key", *keys], env={**os.environ, "DISPLAY": room.display_name},
+                   check=True, timeout=10)
+
+
 def type_text(room, text):
     """Replaces the text of the focused field, keystroke by keystroke."""
-    env = {**os.environ, "DISPLAY": room.display_name}
-    subprocess.run(["xdotool", "key", "ctrl+a", "BackSpace"], env=env, check=True, timeout=10)
-    subprocess.run(["xdotool", "type", "--delay", "20", text], env=env, check=True, timeout=30)
+    press_keys(room, "ctrl+a", "BackSpace")
+    subprocess.run(["xdotool", "type", "--delay", "20", text],
+                   env={**os.environ, "DISPLAY": room.display_name}, check=True, timeout=30)
 
 
 def test_agent_installer_page_keeps_an_unchanged_list_and_writes_a_typed_one(room_factory,
@@ -551,10 +621,10 @@ def test_agent_installer_page_keeps_an_unchanged_list_and_writes_a_typed_one(roo
     written_by_hand = b"# the desk\r\n198.51.100.5\t# front\r\n\t\x0c\r\n   198.51.100.6\r\n"
     (folder / "servers").write_bytes(written_by_hand)
 
-    def install(*typed):
+    def install(*typed, blocked=False):
         """Runs the installer with pages; on the address page types each text in turn and
-        presses Install, closing the box that each text but the last brings by its rejection.
-        Returns the boxes' texts."""
+        presses Install, closing the box that each text but the last brings by its rejection;
+        blocked ticks the box that makes the agent start blocked. Returns the boxes' texts."""
         setup = station.start(release / "VorlekClient-setup.exe")
         boxes = []
         assert station.probe("click", SETUP_WINDOW, NEXT).returncode == 0
@@ -565,6 +635,9 @@ def test_agent_installer_page_keeps_an_unchanged_list_and_writes_a_typed_one(roo
         for index, text in enumerate(texts):
             if text is not None:
                 type_text(room, text)
+            if blocked and index == len(texts) - 1:
+                # The box after the one of the orders, in the order of the keyboard.
+                press_keys(room, "Tab", "Tab", "space")
             assert station.probe("click", SETUP_WINDOW, NEXT).returncode == 0
             if index < len(texts) - 1:
                 closed = station.probe("close-box", SETUP_BOX, "15000")
@@ -586,10 +659,12 @@ def test_agent_installer_page_keeps_an_unchanged_list_and_writes_a_typed_one(roo
     assert (folder / "servers").read_bytes() == written_by_hand
     assert shortcut_arguments(station, STARTUP_SHORTCUT) == "/hold=hooks /orders=servers"
 
-    assert install("frontdesk2", "", "198.51.100.7, 198.51.100.8") == [
+    assert install("frontdesk2", "", "198.51.100.7, 198.51.100.8", blocked=True) == [
         '"frontdesk2" is neither a dotted address nor a computer name without digits.',
         NOBODY_TO_OBEY]
     assert (folder / "servers").read_bytes() == b"198.51.100.7\r\n198.51.100.8\r\n"
+    assert shortcut_arguments(station, STARTUP_SHORTCUT) == (
+        "/hold=hooks /orders=servers /start=blocked")
     # Runs with pages show their notes and leave no log.
     assert not (folder / "setup.log").exists()
 

@@ -23,6 +23,8 @@ MENU_SHORTCUT = USER_MENU + "/Vorlek Server.lnk"
 MSI_NETSH = "C:\\windows\\system32\\netsh.exe "
 MSI_ICACLS = USERS_MAY_CHANGE.replace('"C:\\windows\\system32\\icacls.exe"',
                                       "C:\\windows\\system32\\icacls.exe")
+# Where the agent's package keeps the switches it chose.
+AGENT_SWITCHES = "HKLM\\Software\\Vorlek\\Vorlek Client"
 # msiexec's exit code of a refused installation; only its low byte reaches Linux.
 INSTALL_FAILURE = 1603
 
@@ -122,8 +124,9 @@ def test_agent_package_installs_with_properties_upgrades_and_uninstalls(room_fac
             ([], None, "/hold=hooks /orders=any", None),
             (["HOLD=device", "SERVERS=198.51.100.9", "ORDERS=any"], b"# the desk\r\n",
              "/hold=device /orders=any", b"198.51.100.9\r\n"),
-            # Wine's installer logs no launch condition's message.
-            (["HOLD=hook"], None, None, None),
+            (["HOLD=hook"], None, None, "HOLD is device or hooks."),
+            (["START=block"], None, None, "START is available or blocked."),
+            (["START=Blocked"], None, "/hold=hooks /orders=any /start=blocked", None),
             (["SERVERS=desk, pc1"], None, None,
              'SERVERS: "pc1" is neither a dotted address nor a computer name without digits. '
              "Nothing was changed."),
@@ -151,6 +154,13 @@ def test_failed_agent_upgrade_puts_the_running_program_back(room_factory, packag
     folder = station.prefix / "drive_c" / AGENT_FOLDER
     package, earlier = packages["VorlekClient.msi"]
     console_port = console.peer(receive_broadcasts=False)
+
+    # A first installation that fails takes its firewall rule away again.
+    failed = run_msiexec(station, "/i", failing(earlier, tmp_path), "SERVERS=198.51.100.77")
+    assert failed.exit_code != 0
+    assert failed.started(MSI_NETSH) == msi_commands(AGENT_RULE_COMMANDS + AGENT_RULE_COMMANDS[:1])
+    assert not (folder / "VorlekClient.exe").exists()
+
     assert run_msiexec(station, "/i", earlier, f"SERVERS={console.address}").exit_code == 0
     earlier_program = put_earlier_program(folder / "VorlekClient.exe",
                                           (folder / "VorlekClient.exe").read_bytes())
@@ -160,14 +170,51 @@ def test_failed_agent_upgrade_puts_the_running_program_back(room_factory, packag
     # version was removed. (Windows Installer then installs the earlier version again; Wine's
     # removes it in a process of its own and keeps it removed.)
     failed = run_msiexec(station, "/i", failing(package, tmp_path), "SERVERS=198.51.100.77")
-    # Windows ends with 1603, Wine with 1627 (the function failed).
+    # Windows ends with 1603, Wine with 1627 (the function failed). The rule is back after the
+    # rollback (Wine's removal of the earlier version deletes it first).
     assert failed.exit_code != 0
+    assert failed.started(MSI_NETSH) == msi_commands(AGENT_RULE_COMMANDS[:1] +
+                                                     AGENT_RULE_COMMANDS * 2)
     assert sorted(p.name for p in folder.iterdir()) == [
         "BLOCKED.BMP", "VorlekClient.exe", "servers"]
     assert (folder / "VorlekClient.exe").read_bytes() == earlier_program
     assert (folder / "servers").read_bytes() == f"{console.address}\r\n".encode()
     console_port.send(station.address, b"\x04")
     assert console_port.recv(START_TIMEOUT) == (AVAILABLE_REPORT, (station.address, 10001))
+
+
+def test_agent_package_installs_with_a_user_interface_and_a_repair_keeps_its_settings(
+        room_factory, packages):
+    station = room_factory(["station"])["station"]
+    folder = station.prefix / "drive_c" / AGENT_FOLDER
+    package, earlier = packages["VorlekClient.msi"]
+
+    # A run with a user interface fills in the defaults before it checks them.
+    first = run_msiexec(station, "/i", earlier, "SERVERS=198.51.100.9", "START=blocked",
+                        ui="/qr")
+    assert first.exit_code == 0, first.trace[-3000:]
+    assert (folder / "servers").read_bytes() == b"198.51.100.9\r\n"
+    assert shortcut_arguments(station, STARTUP_SHORTCUT) == (
+        "/hold=hooks /orders=servers /start=blocked")
+
+    # A repair or a modify, which a standard user may start, keeps the installation's settings.
+    # (Wine's msiexec /f takes no product code and reads a package as one: the repair is asked
+    # for by the properties that /fa sets.)
+    for repair in (["REINSTALL=ALL", "REINSTALLMODE=amus"], []):
+        run = run_msiexec(station, "/i", earlier, *repair, "SERVERS=198.51.100.66", "HOLD=device",
+                          "ORDERS=any", "START=available")
+        assert run.exit_code == 0, run.trace[-3000:]
+        assert (folder / "servers").read_bytes() == b"198.51.100.9\r\n", repair
+        assert shortcut_arguments(station, STARTUP_SHORTCUT) == (
+            "/hold=hooks /orders=servers /start=blocked"), repair
+
+    # An upgrade of an installation from before the switch of orders, which obeyed every
+    # console, goes on obeying every console, consoles named or not.
+    station.wine("reg", "delete", AGENT_SWITCHES, "/v", "Orders", "/f", check=True)
+    upgrade = run_msiexec(station, "/i", package, "SERVERS=198.51.100.10", ui="/qr")
+    assert upgrade.exit_code == 0, upgrade.trace[-3000:]
+    assert shortcut_arguments(station, STARTUP_SHORTCUT) == (
+        "/hold=hooks /orders=any /start=blocked")
 
 
 def test_console_package_installs_upgrades_and_uninstalls(room_factory, packages):
