@@ -2,6 +2,7 @@
 #include <string>
 
 #include "engine_test.h"
+#include "server/grant.h"
 
 namespace vorlek::test {
 namespace {
@@ -600,6 +601,56 @@ TEST_F(DatagramTest, StationWithoutNameIsShownAsNotAvailable) {
     EXPECT_THAT(room.rows.Rows(), ElementsAre("N/A ( 198.51.100.12 ) -- state UNLIMITED",
                                               "N/A ( 198.51.100.14 ) -- state BLOCKED"));
     EXPECT_EQ(room.boxes.shown.at(0).text, "Client 'N/A' ( 198.51.100.14 ) is BLOCKED");
+}
+
+struct GrantCase {
+    Grant before;
+    StatusWord event;  // an order, or with report set a station's report
+    bool report;
+    std::uint64_t atMs;
+    Grant after;
+};
+
+TEST(GrantTest, ReportsLowerWhatTheConsoleGrantedAndNeverRaiseIt) {
+    constexpr auto N = StationState::NORMAL;
+    constexpr auto P = StationState::PAUSED;
+    constexpr auto B = StationState::BLOCKED;
+    constexpr auto U = StationState::UNLIMITED;
+    const GrantCase cases[] = {
+        {{B, 0, 0}, 0xC0000E10, false, 1000, {N, 3600, 1000}},
+        {{N, 3600, 0}, 0xC0000E10, false, 10500, {N, 7190, 10500}},
+        {{N, 3600, 0}, 600, false, 0, {N, 600, 0}},
+        {{N, 60, 0}, ModeWord(ModeCommand::Pause), false, 30000, {P, 30, 30000}},
+        {{P, 30, 0}, ModeWord(ModeCommand::Resume), false, 90000, {N, 30, 90000}},
+        {{N, 60, 0}, ModeWord(ModeCommand::Unlimited), false, 0, {U, 0, 0}},
+        {{U, 0, 0}, 0xC0000E10, false, 0, {U, 0, 0}},
+        {{N, 60, 0}, ModeWord(ModeCommand::LogOff), false, 0, {N, 60, 0}},
+        {{N, 60, 0}, 0x9000012C, false, 0, {N, 60, 0}},
+        // Counted by the console's clock; at zero the grant is BLOCKED.
+        {{N, 60, 0}, 0x00FFFFFF, true, 59999, {N, 1, 59000}},
+        {{N, 60, 0}, 50, true, 60000, {B, 0, 60000}},
+        // Reports: less time lowers, more time, another mode or 194 days do not raise.
+        {{N, 3600, 0}, 600, true, 0, {N, 600, 0}},
+        {{N, 3600, 0}, 0x20000258, true, 0, {N, 600, 0}},
+        {{P, 3600, 0}, 0x20FFFFFF, true, 0, {P, 3600, 0}},
+        {{N, 600, 0}, 0x00FFFFFF, true, 0, {N, 600, 0}},
+        {{N, 600, 0}, ModeWord(StationState::UNLIMITED), true, 0, {N, 600, 0}},
+        {{B, 0, 0}, 0x00FFFFFF, true, 0, {B, 0, 0}},
+        {{U, 0, 0}, ModeWord(StationState::BLOCKED), true, 0, {B, 0, 0}},
+    };
+    for (const GrantCase& c : cases) {
+        const Grant got = c.report ? LowerByReport(c.before, c.event, c.atMs)
+                                   : GrantAfter(c.before, c.event, c.atMs);
+        EXPECT_EQ(got.state, c.after.state) << std::hex << c.event;
+        EXPECT_EQ(got.seconds, c.after.seconds) << std::hex << c.event;
+        EXPECT_EQ(got.atMs, c.after.atMs) << std::hex << c.event;
+    }
+    EXPECT_EQ(RestoreWord({P, 90, 0}), 0x2000005Au);
+    EXPECT_EQ(RestoreWord({U, 0, 0}), 0x80000000u);
+    EXPECT_TRUE(GivesTime(0xC0000001));
+    EXPECT_TRUE(GivesTime(ModeWord(ModeCommand::Free)));
+    EXPECT_FALSE(GivesTime(ModeWord(ModeCommand::Block)));
+    EXPECT_FALSE(GivesTime(0x9000012C));
 }
 
 }  // namespace
