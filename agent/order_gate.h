@@ -18,12 +18,19 @@ namespace vorlek {
 inline constexpr std::uint32_t kSignatureChecksPerWindow = 50;
 inline constexpr std::uint32_t kSignatureCheckWindowMs = 1000;
 
+inline constexpr const char* kNoRoomKeysText =
+    "/orders=signed: the file \"roomkeys\" names no console's key, or holds a line that is no "
+    "key.\nWrite each console's public line (VorlekKey.exe public) into \"roomkeys\" in the "
+    "agent's folder, or start the agent without /orders=signed.";
+
 class OrderGate {
 public:
     OrderGate(std::vector<PublicKey> keys, const Nonce& nonce, OrderVerifier& verifier);
 
     // The word to obey, or nullopt when the datagram is to be dropped without an answer.
     // boundAddress is the address the agent's socket is bound to; nowMs any running clock.
+    const Nonce& nonce() const { return nonce_; }
+
     std::optional<StatusWord> Admit(std::span<const std::uint8_t> datagram, Ipv4 boundAddress,
                                     std::uint32_t nowMs);
 

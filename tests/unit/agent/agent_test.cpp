@@ -639,7 +639,7 @@ TEST(AgentSwitches, AreReadWithoutRegardToCaseInAnyOrderAndDefaultToTheDeviceAnd
 
 TEST(AgentSwitches, TheFirstRefusedWordIsNamedBeforeTheUsage) {
     const std::string usage =
-        "\nUsage: VorlekClient.exe [/hold=device|hooks] [/orders=any|servers] "
+        "\nUsage: VorlekClient.exe [/hold=device|hooks] [/orders=any|servers|signed] "
         "[/start=available|blocked]";
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
         {{"/hold=hook"}, "Unknown value in \"/hold=hook\"."},
