@@ -2,6 +2,7 @@
 python3-cryptography (so the layout is checked by code that shares nothing with the programs),
 the forgeries and replays it drops, and the key tool's public line."""
 import base64
+import hashlib
 import socket
 import struct
 
@@ -140,3 +141,25 @@ def test_the_key_tool_makes_a_key_once_and_prints_a_point_of_p256(room_factory):
     assert refused.returncode == 1
     assert refused.stderr.strip() == ("VorlekKey: The file exists already: a key is never "
                                       "overwritten.")
+
+
+def test_the_documented_test_vector_verifies_and_follows_the_layout():
+    guide = (roomlib.REPOSITORY / "docs" / "signed-orders.md").read_text()
+    block = guide.split("### Test vector", 1)[1].split("```")[1]
+    fields, name = {}, None
+    for line in block.strip().splitlines():
+        if not line.startswith(" "):
+            name, line = line.split(":", 1)
+        fields[name] = fields.get(name, "") + " " + line.strip()
+    private = ec.derive_private_key(int(fields["private scalar"], 16), ec.SECP256R1())
+    assert key_line(private, "test-vector") == fields["public line"].strip()
+    datagram = bytes.fromhex(fields["datagram"])
+    nonce = bytes.fromhex(fields["nonce"])
+    signed = b"VORLEK-ORDER-2" + socket.inet_aton(fields["station"].strip()) + nonce + datagram[:14]
+    assert signed == bytes.fromhex(fields["signed bytes"])
+    assert hashlib.sha256(signed).hexdigest() == fields["SHA-256"].strip()
+    assert datagram[:6] == b"\x03\x10\x0e\x00\xc0\x02" and len(datagram) == 78
+    assert struct.unpack("<Q", datagram[6:14])[0] == int(fields["sequence"].split()[0])
+    signature = utils.encode_dss_signature(int.from_bytes(datagram[14:46], "big"),
+                                           int.from_bytes(datagram[46:], "big"))
+    private.public_key().verify(signature, signed, ec.ECDSA(hashes.SHA256()))
