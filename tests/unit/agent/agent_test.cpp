@@ -745,6 +745,34 @@ TEST(OrderGateTest, AdmitsOnlyNewOrdersSignedByARoomKeyForThisAddressAndRun) {
     EXPECT_EQ(gate.Admit(order(consoleA, 101, self, nonce), self, 0), 0xC0000E10u);
 }
 
+TEST(OrderGateTest, CheckingAgentCarriesItsNonceAndObeysOnlyWhatTheGateAdmits) {
+    World world;
+    const Ipv4 self = MakeAddress(198, 51, 100, 11);
+    testing::FakeVerifier verifier;
+    OrderGate gate({testing::FakeKey(1)}, {1, 2, 3, 4, 5, 6, 7, 8}, verifier);
+    Agent agent(world.Ports(), HostList({kServerA}), "", {OrderSource::Signed, self, &gate});
+    EXPECT_TRUE(agent.Start());
+    EXPECT_THAT(world.Take(),
+                ElementsAre("send 198.51.100.1:10001 01 01 02 03 04 05 06 07 08",
+                            "send 198.51.100.1:10001 04 02 00 00 80 01 02 03 04 05 06 07 08",
+                            "device open"));
+
+    // A plain command from the listed console is dropped; a request from anyone is answered.
+    world.network.incoming.push_back({kOddSender, {0x03, 0x2C, 0x01, 0x00, 0x00}});
+    agent.HandleDatagram();
+    world.network.incoming.push_back({kOddSender, {0x04}});
+    agent.HandleDatagram();
+    EXPECT_THAT(world.Take(),
+                ElementsAre("send 198.51.100.9:40000 04 02 00 00 80 01 02 03 04 05 06 07 08"));
+
+    testing::FakeSigner console(1);
+    const auto order = *BuildSignedCommand(300, 1, self, gate.nonce(), console);
+    world.network.incoming.push_back({kOddSender, {order.begin(), order.end()}});
+    agent.HandleDatagram();
+    EXPECT_EQ(agent.remaining(), 300u);
+    EXPECT_EQ(agent.state(), StationState::NORMAL);
+}
+
 TEST(OrderGateTest, SignatureChecksAreRationedAndCheapChecksComeFirst) {
     const Ipv4 self = MakeAddress(198, 51, 100, 11);
     testing::FakeVerifier verifier;
