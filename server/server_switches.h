@@ -1,5 +1,5 @@
-// The console's command-line switch, read before its start-up. Without it a Hello from any
-// address registers a station.
+// The console's command-line switches, read before its start-up. Without them a Hello from any
+// address registers a station and Commands go unsigned.
 #pragma once
 
 #include <optional>
@@ -14,9 +14,20 @@ enum class HelloSource {
     Listed,  // only that of an address already in the console's address array
 };
 
+// /orders=: whether every Command to a station carries a signature made with "room.key".
+enum class ConsoleOrders {
+    Unsigned,
+    Signed,
+};
+
+struct ServerSwitches {
+    HelloSource hellos = HelloSource::Any;
+    ConsoleOrders orders = ConsoleOrders::Unsigned;
+};
+
 // Reads the words of the command line (without the program's name). Returns the text of the
 // stop box when a word is not a known switch with a known value, or repeats one.
 std::optional<std::string> ReadServerSwitches(std::span<const std::string> words,
-                                              HelloSource& hellos);
+                                              ServerSwitches& switches);
 
 }  // namespace vorlek

@@ -17,19 +17,35 @@ constexpr int kReceiveBufferBytes = 2 * 1024 * 1024;
 
 constexpr const char* kFatalCaption = "Vorlek Server";
 
-HelloSource SwitchesOrEnd(MessageBoxes& boxes) {
-    HelloSource hellos = HelloSource::Any;
-    if (const auto fault = ReadServerSwitches(CommandLineWords(), hellos)) {
+ServerSwitches SwitchesOrEnd(MessageBoxes& boxes) {
+    ServerSwitches switches;
+    if (const auto fault = ReadServerSwitches(CommandLineWords(), switches)) {
         boxes.Show(*fault, kFatalCaption, BoxIcon::Stop);
         std::exit(0);
     }
-    return hellos;
+    return switches;
+}
+
+std::unique_ptr<ConsoleSigning> SigningOrEnd(MessageBoxes& boxes, ConsoleOrders orders) {
+    if (orders != ConsoleOrders::Signed) {
+        return nullptr;
+    }
+    std::string refusal;
+    auto signing = ConsoleSigning::Open(refusal);
+    if (!signing) {
+        boxes.Show(refusal, kFatalCaption, BoxIcon::Stop);
+        std::exit(0);
+    }
+    return signing;
 }
 
 }  // namespace
 
 ConsoleApp::ConsoleApp()
-    : hellos_(SwitchesOrEnd(boxes_)), endpoint_(sockets_, boxes_), network_(sockets_.socket()) {
+    : switches_(SwitchesOrEnd(boxes_)),
+      signing_(SigningOrEnd(boxes_, switches_.orders)),
+      endpoint_(sockets_, boxes_),
+      network_(sockets_.socket()) {
     if (endpoint_.isReady() == 0) {
         boxes_.Show("Network error", kFatalCaption, BoxIcon::Stop);
         std::exit(0);
@@ -40,7 +56,8 @@ ConsoleApp::ConsoleApp()
                reinterpret_cast<const char*>(&receiveBuffer), sizeof receiveBuffer);
     const Ipv4 own = endpoint_.getLocalAddress()->address;
     server_.emplace(ServerPorts{network_, network_, boxes_, rows_, window_, clock_, rowNames_}, own,
-                    ReadHostList(kClientListFile, own, network_), hellos_);
+                    ReadHostList(kClientListFile, own, network_), switches_.hellos,
+                    signing_ ? &signing_->signing() : nullptr);
     if (server_->addresses().Empty()) {
         server_->Discover();
     }

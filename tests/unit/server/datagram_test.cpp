@@ -235,17 +235,20 @@ TEST_F(DatagramTest, UnderHellosListedOnlyAnAddressOfTheArrayIsRegistered) {
 }
 
 TEST(ServerSwitches, HellosIsReadWithoutRegardToCaseAndAnythingElseIsRefused) {
-    HelloSource hellos = HelloSource::Any;
-    const std::vector<std::string> listed{"/HELLOS=Listed"};
-    EXPECT_EQ(ReadServerSwitches(listed, hellos), std::nullopt);
-    EXPECT_EQ(hellos, HelloSource::Listed);
+    ServerSwitches switches;
+    const std::vector<std::string> listed{"/HELLOS=Listed", "/orders=SIGNED"};
+    EXPECT_EQ(ReadServerSwitches(listed, switches), std::nullopt);
+    EXPECT_EQ(switches.hellos, HelloSource::Listed);
+    EXPECT_EQ(switches.orders, ConsoleOrders::Signed);
     const std::vector<std::string> any{"/hellos=any"};
-    EXPECT_EQ(ReadServerSwitches(any, hellos), std::nullopt);
-    EXPECT_EQ(hellos, HelloSource::Any);
+    EXPECT_EQ(ReadServerSwitches(any, switches), std::nullopt);
+    EXPECT_EQ(switches.hellos, HelloSource::Any);
+    EXPECT_EQ(switches.orders, ConsoleOrders::Unsigned);
 
     const std::vector<std::string> agents{"/hellos=listed", "/hold=hooks"};
-    EXPECT_EQ(ReadServerSwitches(agents, hellos),
-              "Unknown switch \"/hold=hooks\".\nUsage: VorlekServer.exe [/hellos=any|listed]");
+    EXPECT_EQ(ReadServerSwitches(agents, switches),
+              "Unknown switch \"/hold=hooks\".\nUsage: VorlekServer.exe [/hellos=any|listed] "
+              "[/orders=unsigned|signed]");
 }
 
 TEST_F(DatagramTest, ReportFromUnlistedAddressChangesNothing) {
@@ -601,6 +604,28 @@ TEST_F(DatagramTest, StationWithoutNameIsShownAsNotAvailable) {
     EXPECT_THAT(room.rows.Rows(), ElementsAre("N/A ( 198.51.100.12 ) -- state UNLIMITED",
                                               "N/A ( 198.51.100.14 ) -- state BLOCKED"));
     EXPECT_EQ(room.boxes.shown.at(0).text, "Client 'N/A' ( 198.51.100.14 ) is BLOCKED");
+}
+
+TEST_F(DatagramTest, ASigningConsoleRestoresOnlyWhatItGrantedCountedByItsOwnClock) {
+    StartSigning({kHost1});
+    const Nonce second{2, 2, 2, 2, 2, 2, 2, 2};
+    Receive(kHost1, {0x04, 0x02, 0x00, 0x00, 0x80, 1, 1, 1, 1, 1, 1, 1, 1});
+    room.rows.SetSelected(0, true);
+    server->OnSelectionChanged();
+    server->AddTime(3600);
+    // A forged report claims 194 days; ten minutes later the agent restarts.
+    Receive(kHost1, {0x04, 0xFF, 0xFF, 0xFF, 0x00});
+    sequences.nowMs += 600000;
+    Receive(kHost1, {0x01, 2, 2, 2, 2, 2, 2, 2, 2});
+    room.network.sent.clear();
+    // The Hello's warning took the clock's millisecond: the restore has the next.
+    Receive(kHost1, {0x04, 0x02, 0x00, 0x00, 0x80, 2, 2, 2, 2, 2, 2, 2, 2});
+
+    EXPECT_THAT(room.network.sent,
+                ElementsAre(To(kHost1, kAgentPort,
+                               SignedCommandBytes(3000, sequences.nowMs + 1, kHost1, second))));
+    EXPECT_THAT(room.rows.Rows(),
+                ElementsAre("vlhost1 ( 198.51.100.11 ) -- state NORMAL, remains 00:50:00"));
 }
 
 struct GrantCase {
