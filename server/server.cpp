@@ -289,11 +289,11 @@ void Server::TakeNonce(Peer from, std::span<const std::uint8_t> datagram) {
     }
 }
 
-StatusWord Server::GrantedWord(Ipv4 address, StatusWord stored) {
-    if (signing_ == nullptr || (stored & ~OffMark) == 0) {
-        return stored;
+std::optional<StatusWord> Server::GrantedWord(Ipv4 address) {
+    if (signing_ == nullptr) {
+        return std::nullopt;
     }
-    return (stored & OffMark) | RestoreWord(signing_->GrantNow(address));
+    return RestoreWord(signing_->GrantNow(address));
 }
 
 bool Server::Withheld(Ipv4 address, StatusWord word) const {
@@ -319,7 +319,7 @@ void Server::HandleStatusReport(Peer from, StatusWord word) {
         signing_->Reported(address, word);
     }
     const ReportAnswer answer =
-        AnswerReport(GrantedWord(address, record->status), word, record->restart, record->offShown);
+        AnswerReport(record->status, word, record->restart, record->offShown, GrantedWord(address));
     // Word and row are in place before any box: a report handled while one is open is newer,
     // and stands.
     record->status = answer.stored;

@@ -187,8 +187,9 @@ private:
     void SendCommand(Peer to, StatusWord word);
     // Under /orders=signed: keeps the nonce of a Hello or report and sends what waited for it.
     void TakeNonce(Peer from, std::span<const std::uint8_t> datagram);
-    // Under /orders=signed a station's stored word names no more than the console granted.
-    StatusWord GrantedWord(Ipv4 address, StatusWord stored);
+    // Under /orders=signed: the word of what the console's orders granted the station, the
+    // only state it gives back.
+    std::optional<StatusWord> GrantedWord(Ipv4 address);
     // Under /orders=signed an order that gives time skips a row the console selected itself.
     bool Withheld(Ipv4 address, StatusWord word) const;
     // Selects the row of the station for the operator's attention.

@@ -1,10 +1,12 @@
-"""Signed orders against the real agent: its nonce on the wire, orders signed here with Debian's
-python3-cryptography (so the layout is checked by code that shares nothing with the programs),
-the forgeries and replays it drops, and the key tool's public line."""
+"""Signed orders against the real programs: the agent's nonce on the wire, orders signed here with
+Debian's python3-cryptography (so the layout is checked by code that shares nothing with the
+programs), the forgeries and replays the agent drops, the key tool's public line, and a signing
+console driving checking and unchanged agents, its signatures verified here."""
 import base64
 import hashlib
 import socket
 import struct
+import subprocess
 
 import pytest
 from cryptography.hazmat.primitives import hashes
@@ -12,7 +14,9 @@ from cryptography.hazmat.primitives.asymmetric import ec, utils
 from cryptography.hazmat.primitives.serialization import Encoding, PublicFormat
 
 import room as roomlib
-from agent_support import install_driver
+import test_system as system
+from agent_support import LOCK_REQUEST, device_log, install_driver
+from console_support import INFORMATION, Console, FakeAgent
 from test_agent import (AVAILABLE_REPORT, OTHER, SERVER, SETTLE, START_BOX_WAIT, START_TIMEOUT,
                         STATION, STATUS_REQUEST, start_agent, station_sender)
 
@@ -163,3 +167,165 @@ def test_the_documented_test_vector_verifies_and_follows_the_layout():
     signature = utils.encode_dss_signature(int.from_bytes(datagram[14:46], "big"),
                                            int.from_bytes(datagram[46:], "big"))
     private.public_key().verify(signature, signed, ec.ECDSA(hashes.SHA256()))
+
+
+CONSOLE, DESK2, ALPHA = system.CONSOLE, "desk2", "alpha"
+
+# Sends one UDP datagram from port 10001 with any source address, as a laptop on the room's
+# network can: argv is the source, the destination and the payload in hex.
+FORGER = """
+import socket, struct, sys
+source, destination, payload = sys.argv[1], sys.argv[2], bytes.fromhex(sys.argv[3])
+udp = struct.pack("!HHHH", 10001, 10001, 8 + len(payload), 0) + payload
+ip = struct.pack("!BBHHHBBH4s4s", 0x45, 0, 20 + len(udp), 0, 0, 64, 17, 0,
+                 socket.inet_aton(source), socket.inet_aton(destination))
+socket.socket(socket.AF_INET, socket.SOCK_RAW, socket.IPPROTO_RAW).sendto(ip + udp, (destination, 0))
+"""
+
+
+def forge(host, source, destination, payload):
+    subprocess.run(["ip", "netns", "exec", host.namespace, "/usr/bin/python3", "-c", FORGER,
+                    source, destination, payload.hex()], check=True, timeout=START_TIMEOUT)
+
+
+@pytest.fixture
+def console_room(room_factory):
+    """Two console hosts, a station with the stand-in driver and an observer."""
+    room = room_factory([CONSOLE, DESK2, ALPHA, system.OBSERVER])
+    install_driver(room[ALPHA])
+    room[ALPHA].install(room.release("BLOCKED.BMP"))
+    room.observer = room[system.OBSERVER].peer(port=system.OBSERVER_PORT,
+                                               receive_broadcasts=False)
+    return room
+
+
+def make_console_key(room, name):
+    """A "room.key" made in the console's data folder; returns its public line."""
+    host = room[name]
+    host.install(room.release("VorlekKey.exe"))
+    made = host.wine("VorlekKey.exe", "new", "room.key")
+    assert made.returncode == 0, made.stderr
+    return made.stdout.strip()
+
+
+def start_signing_console(room, name, stations):
+    host = room[name]
+    host.put_file("clients", "".join(f"{room[n].address}\r\n" for n in stations))
+    console = Console(host, host.start(room.release("VorlekServer.exe"), "/orders=signed"))
+    assert console.wait_for_window(), console.process.stderr
+    return console
+
+
+def start_checking_agent(room, *switches):
+    station = room[ALPHA]
+    station.put_file("servers", f"{room[CONSOLE].address}\r\n")
+    return station.start(room.release("VorlekClient.exe"), *switches)
+
+
+def verify_order(public_line, datagram, address, nonce):
+    """Raises unless datagram is a 78-byte signed Command for this station and nonce."""
+    assert len(datagram) == 78 and datagram[0] == 3 and datagram[5] == 2, datagram.hex()
+    point = base64.b64decode(public_line.split()[1])
+    key = ec.EllipticCurvePublicKey.from_encoded_point(ec.SECP256R1(), point)
+    signature = utils.encode_dss_signature(int.from_bytes(datagram[14:46], "big"),
+                                           int.from_bytes(datagram[46:], "big"))
+    key.verify(signature, b"VORLEK-ORDER-2" + socket.inet_aton(address) + nonce + datagram[:14],
+               ec.ECDSA(hashes.SHA256()))
+
+
+def seconds_reported(room):
+    """The seconds of alpha's report (with or without a nonce) to the observer's request."""
+    report = None
+    station = (room[ALPHA].address, roomlib.STATION_PORT)
+    room.observer.drain()
+    for _ in range(START_TIMEOUT):
+        room.observer.send(room[ALPHA].address, STATUS_REQUEST)
+        answer = room.observer.recv(SETTLE)
+        if answer is not None and answer[1] == station:
+            report = answer[0]
+            break
+    assert report is not None and report[0] == 4 and len(report) in (5, 13), report
+    return int.from_bytes(report[1:5], "little")
+
+
+def select_station(console, room):
+    system.select_rows(console, system.index_of(console.row_texts(), f"{ALPHA} ("))
+
+
+def test_signing_consoles_drive_checking_and_unchanged_agents(console_room):
+    room = console_room
+    line_a, line_b = make_console_key(room, CONSOLE), make_console_key(room, DESK2)
+    room[ALPHA].put_file("roomkeys", f"{line_a}\r\n{line_b}\r\n")
+    agent = start_checking_agent(room, "/orders=signed")
+    # A station of the console's list that answers with a nonce of its own: what the console
+    # signs for it is checked here.
+    nonce = bytes(range(1, 9))
+    fake = FakeAgent(room[system.OBSERVER], report=AVAILABLE_REPORT + nonce)
+    try:
+        console = start_signing_console(room, CONSOLE, [ALPHA, system.OBSERVER])
+        system.wait_for_rows(console, [system.row(room, ALPHA, " -- state AVAILABLE"),
+                                       system.row(room, system.OBSERVER, " -- state AVAILABLE")])
+        signed = roomlib.wait_until(
+            lambda: [d for d in fake.datagrams() if len(d) == 78], START_TIMEOUT)
+        # The client warning, 600 s, the first order the console gave it.
+        assert signed[0][:6] == b"\x03\x58\x02\x00\x90\x02"
+        verify_order(line_a, signed[0], room[system.OBSERVER].address, nonce)
+    finally:
+        fake.close()
+
+    # One hour given to the checking agent, and counted.
+    select_station(console, room)
+    console.click(system.ADD_1_HOUR)
+    assert 3590 <= seconds_reported(room) <= 3600
+    # The second console, with its own key, gives a minute more.
+    desk2 = start_signing_console(room, DESK2, [ALPHA])
+    system.wait_for_rows(desk2, [system.counting_row(room, ALPHA, r"00:59:\d\d")])
+    select_station(desk2, room)
+    desk2.click(system.ADD_1_MINUTE)
+    assert 3640 <= seconds_reported(room) <= 3660
+
+    # Three seconds, then the lock at zero.
+    select_station(console, room)
+    console.set_text(system.DEATH_TIMER, "3")
+    console.click(system.UPDATE)
+    assert console.wait_box(INFORMATION, timeout=15) == (
+        f"Client '{ALPHA}' ( {room[ALPHA].address} ) is BLOCKED")
+    assert device_log(room[ALPHA]) == ["open", LOCK_REQUEST]
+    assert console.close_box(INFORMATION) is not None
+
+    # An agent without the switch obeys the signing console: it is given back BLOCKED, then
+    # a minute.
+    room[ALPHA].wine("taskkill.exe", "/F", "/IM", "VorlekClient.exe")
+    assert agent.wait(START_TIMEOUT) is not None
+    agent = start_checking_agent(room)
+    system.wait_for_rows(console, [system.row(room, ALPHA, " -- state BLOCKED"),
+                                   system.row(room, system.OBSERVER, " -- state AVAILABLE")])
+    assert roomlib.wait_until(lambda: device_log(room[ALPHA])[-1:] == [LOCK_REQUEST], 10)
+    select_station(console, room)
+    console.click(system.ADD_1_MINUTE)
+    assert 50 <= seconds_reported(room) <= 60
+    assert agent.running
+
+
+def test_a_forged_report_does_not_make_the_console_give_back_more_than_it_granted(console_room):
+    room = console_room
+    room[ALPHA].put_file("roomkeys", f"{make_console_key(room, CONSOLE)}\r\n")
+    agent = start_checking_agent(room, "/orders=signed")
+    console = start_signing_console(room, CONSOLE, [ALPHA])
+    system.wait_for_rows(console, [system.row(room, ALPHA, " -- state AVAILABLE")])
+    select_station(console, room)
+    console.click(system.ADD_1_MINUTE)
+    assert 50 <= seconds_reported(room) <= 60
+
+    # A laptop sends the station's report of 194 days in its name; the console shows it...
+    forge(room[system.OBSERVER], room[ALPHA].address, room[CONSOLE].address,
+          b"\x04\xff\xff\xff\x00")
+    system.wait_for_rows(console, [system.counting_row(room, ALPHA, r"4660:\d\d:\d\d")])
+    # ...but when the agent restarts, it gives back only what is left of the minute.
+    room[ALPHA].wine("taskkill.exe", "/F", "/IM", "VorlekClient.exe")
+    assert agent.wait(START_TIMEOUT) is not None
+    agent = start_checking_agent(room, "/orders=signed")
+    restored = roomlib.wait_until(
+        lambda: (seconds := seconds_reported(room)) != 0x80000002 and seconds, START_TIMEOUT)
+    assert 30 <= restored <= 60, restored
+    assert agent.running

@@ -626,6 +626,19 @@ TEST_F(DatagramTest, ASigningConsoleRestoresOnlyWhatItGrantedCountedByItsOwnCloc
                                SignedCommandBytes(3000, sequences.nowMs + 1, kHost1, second))));
     EXPECT_THAT(room.rows.Rows(),
                 ElementsAre("vlhost1 ( 198.51.100.11 ) -- state NORMAL, remains 00:50:00"));
+
+    // At zero the station's BLOCKED report is shown as always, and the next restart gets back
+    // BLOCKED.
+    sequences.nowMs += 3000000;
+    Receive(kHost1, {0x04, 0x03, 0x00, 0x00, 0x80, 2, 2, 2, 2, 2, 2, 2, 2});
+    EXPECT_THAT(room.rows.Rows(), ElementsAre("vlhost1 ( 198.51.100.11 ) -- state BLOCKED"));
+    Receive(kHost1, {0x01});
+    room.network.sent.clear();
+    Receive(kHost1, {0x04, 0x02, 0x00, 0x00, 0x80});
+    EXPECT_THAT(
+        room.network.sent,
+        ElementsAre(To(kHost1, kAgentPort,
+                       SignedCommandBytes(0x80000003, sequences.nowMs + 1, kHost1, kNoNonce))));
 }
 
 struct GrantCase {
