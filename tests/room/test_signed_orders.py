@@ -329,3 +329,19 @@ def test_a_forged_report_does_not_make_the_console_give_back_more_than_it_grante
         lambda: (seconds := seconds_reported(room)) != 0x80000002 and seconds, START_TIMEOUT)
     assert 30 <= restored <= 60, restored
     assert agent.running
+
+
+def test_a_signing_console_without_its_key_refuses_to_start_before_anything_is_sent(console_room):
+    room = console_room
+    host = room[CONSOLE]
+    host.put_file("clients", f"{room[ALPHA].address}\r\n")
+    station = room[ALPHA].peer()
+    console = Console(host, host.start(room.release("VorlekServer.exe"), "/orders=signed"))
+    text = console.wait_box("Vorlek Server")
+    assert text.startswith("/orders=signed: the console's key \"room.key\" could not be read: "
+                           "The key file could not be opened (error 2)."), text
+    assert text.endswith("\nMake it in the console's data folder with \"VorlekKey.exe new "
+                         "room.key\", or start the console without /orders=signed."), text
+    assert console.close_box("Vorlek Server") is not None
+    assert console.process.wait(START_TIMEOUT) == 0
+    assert station.recv_all(SETTLE) == []
