@@ -32,7 +32,7 @@ Agent::Agent(AgentPorts ports, HostList servers, std::string picturePath, OrderR
       secondStartMs_(ports_.timer.NowMs()) {}
 
 bool Agent::ObeysSender(Ipv4 sender) const {
-    return orders_.source == OrderSource::Any ||
+    return orders_.source != OrderSource::Servers ||
            IsListedConsole(sender, servers_, orders_.ownAddress);
 }
 
@@ -56,7 +56,9 @@ bool Agent::Start(StartMode start) {
 }
 
 void Agent::SayHello() {
-    const auto hello = BuildHello();
+    const NoncedHello noncedHello = BuildHello(orders_.gate ? orders_.gate->nonce() : kNoNonce);
+    // Without the gate the Hello is the single byte every console knows.
+    const auto hello = std::span(noncedHello).first(orders_.gate ? noncedHello.size() : 1);
     for (const Ipv4 server : servers_.Addresses()) {
         ports_.network.SendTo(StationPeer(server), hello);
     }
@@ -97,11 +99,15 @@ void Agent::HandleDatagram() {
     switch (static_cast<DatagramType>(datagram->type)) {
         case DatagramType::Command:
             // A command without its full word is dropped like a foreign datagram.
-            if (!datagram->word) {
-                return;
+            // Under /orders=signed anything the gate does not admit is dropped the same way.
+            if (const auto word =
+                    orders_.gate ? orders_.gate->Admit(std::span(buffer).first(received->size),
+                                                       orders_.ownAddress, ports_.timer.NowMs())
+                                 : datagram->word) {
+                ExecuteCommand(*word);
+                break;
             }
-            ExecuteCommand(*datagram->word);
-            break;
+            return;
         case DatagramType::Status:
             // Five bytes or more is another agent's report, not a request: answering it would
             // start an echo between the two agents that never ends.
@@ -112,7 +118,7 @@ void Agent::HandleDatagram() {
         default:
             return;
     }
-    ports_.network.SendTo(received->from, BuildStatusReport(CurrentStatus()));
+    SendReport(received->from);
 }
 
 void Agent::ExecuteCommand(StatusWord word) {
@@ -199,9 +205,16 @@ StatusWord Agent::CurrentStatus() const {
 }
 
 void Agent::ReportStatus() {
-    const auto report = BuildStatusReport(CurrentStatus());
     for (const Ipv4 server : servers_.Addresses()) {
-        ports_.network.SendTo(StationPeer(server), report);
+        SendReport(StationPeer(server));
+    }
+}
+
+void Agent::SendReport(Peer to) {
+    if (orders_.gate) {
+        ports_.network.SendTo(to, BuildStatusReport(CurrentStatus(), orders_.gate->nonce()));
+    } else {
+        ports_.network.SendTo(to, BuildStatusReport(CurrentStatus()));
     }
 }
 

@@ -11,6 +11,7 @@
 #include "agent/agent_switches.h"
 #include "agent/countdown_view.h"
 #include "agent/lock_picture.h"
+#include "agent/order_gate.h"
 #include "link/host_list.h"
 #include "link/message_boxes.h"
 #include "link/network.h"
@@ -88,6 +89,8 @@ inline constexpr std::size_t kAgentReceiveBuffer = 4096;
 struct OrderRule {
     OrderSource source = OrderSource::Any;
     Ipv4 ownAddress = 0;
+    // Under /orders=signed: the gate every Command passes; its nonce rides on Hello and reports.
+    OrderGate* gate = nullptr;
 };
 
 class Agent {
@@ -149,6 +152,7 @@ private:
     bool ObeysSender(Ipv4 sender) const;
     // To every server, or once by broadcast when there are none.
     void SayHello();
+    void SendReport(Peer to);
     // false, with the user told, when the device cannot be opened.
     bool OpenDevice();
 

@@ -9,7 +9,7 @@ namespace {
 // The values in the order of the enumerations, the default first.
 const SwitchForm kAgentSwitches[] = {
     {"hold", {"device", "hooks"}},
-    {"orders", {"any", "servers"}},
+    {"orders", {"any", "servers", "signed"}},
     {"start", {"available", "blocked"}},
     {"countdown", {"off", "on"}},
 };

@@ -22,6 +22,7 @@ enum class InputHold {
 enum class OrderSource {
     Any,      // every sender's
     Servers,  // only those of the consoles in "servers"
+    Signed,   // Commands only when signed by a key in "roomkeys"; StatusRequests from all
 };
 
 // /start=: the station's first mode.

@@ -5,6 +5,7 @@ Each seed is a valid or a deliberately broken input with a name that says what i
 fuzzers start from them, and scripts/fuzz.sh replays them all as a regression check. Run it
 again after changing a seed below; inputs the fuzzers found stay in their work folders."""
 
+import base64
 import struct
 from pathlib import Path
 
@@ -285,6 +286,24 @@ CLIENT_LISTS = {
 }
 
 
+# Signed orders and "roomkeys" files: one input is read as both.
+KEY_LINE = b"vorlek-p256 " + base64.b64encode(bytes([4]) + bytes(range(1, 65)))
+SIGNED_HEAD = b"\x03" + word(0xC0000E10) + b"\x02" + struct.pack("<Q", 1765000000000)
+SIGNED_ORDERS = {
+    "signed-add-hour": SIGNED_HEAD + bytes(range(64)),
+    "signed-form-3": SIGNED_HEAD[:5] + b"\x03" + SIGNED_HEAD[6:] + bytes(64),
+    "signed-77-bytes": SIGNED_HEAD + bytes(63),
+    "hello-with-nonce": b"\x01" + bytes(range(1, 9)),
+    "report-with-nonce": b"\x04" + word(3600) + bytes(range(1, 9)),
+    "roomkeys-two-keys": b"# room 1\n" + KEY_LINE + b" desk\r\n\n" + KEY_LINE + b"\n",
+    "roomkeys-comment-only": b"# nobody yet\n",
+    "roomkeys-cut-key": KEY_LINE[:-4] + b"\n",
+    "roomkeys-compressed-point": b"vorlek-p256 " + base64.b64encode(bytes([2]) + bytes(64)) + b"\n",
+    "roomkeys-nul-in-key": KEY_LINE[:40] + b"\0" + KEY_LINE[41:] + b"\n",
+    "roomkeys-long-line": KEY_LINE + b" " + b"x" * 600 + b"\n",
+}
+
+
 def write(target, seeds):
     folder = CORPUS / target
     folder.mkdir(parents=True, exist_ok=True)
@@ -295,6 +314,7 @@ def write(target, seeds):
 def main():
     write("link_datagram_fuzz", DATAGRAMS)
     write("host_list_fuzz", HOST_LISTS)
+    write("signed_order_fuzz", SIGNED_ORDERS)
     write("agent_datagram_fuzz", AGENT)
     write("server_datagram_fuzz", SERVER)
     write("lock_picture_fuzz", LOCK_PICTURES)

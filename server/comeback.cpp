@@ -15,15 +15,15 @@ bool GivesStateBack(StatusWord restore, StatusWord reported, Restart restart) {
 
 }  // namespace
 
-ReportAnswer AnswerReport(StatusWord stored, StatusWord reported, Restart restart, bool offShown) {
+ReportAnswer AnswerReport(StatusWord stored, StatusWord reported, Restart restart, bool offShown,
+                          std::optional<StatusWord> granted) {
     const StatusWord had = stored & ~OffMark;
     ReportAnswer answer{reported, reported, std::nullopt, false, false};
     if ((stored & OffMark) != 0 && had != 0) {
         answer.announceOn = offShown;
-        if (const StatusWord restore = had & ~PausedFlag;
-            GivesStateBack(restore, reported, restart)) {
-            answer.shown = restore;
-            answer.command = restore;
+        if (GivesStateBack(had & ~PausedFlag, reported, restart)) {
+            answer.shown = granted.value_or(had) & ~PausedFlag;
+            answer.command = answer.shown;
         }
     }
     // A PAUSED report names no seconds: the stored ones stay.

@@ -39,6 +39,9 @@ struct ReportAnswer {
 // AVAILABLE (or BLOCKED, which an agent may start with, from a restart) is an agent that lost its
 // state and gets back the stored one, a pause as counting, unless the restart was ordered or the
 // state is a log-off or reboot word; any other report is the station's own and stands.
-ReportAnswer AnswerReport(StatusWord stored, StatusWord reported, Restart restart, bool offShown);
+// granted: under /orders=signed, the word of what the console's own orders granted, given back
+// in place of the stored one.
+ReportAnswer AnswerReport(StatusWord stored, StatusWord reported, Restart restart, bool offShown,
+                          std::optional<StatusWord> granted = std::nullopt);
 
 }  // namespace vorlek

@@ -26,11 +26,13 @@ constexpr int kBusyRedrawPeriod = 5;
 
 }  // namespace
 
-Server::Server(ServerPorts ports, Ipv4 ownAddress, HostList addresses, HelloSource hellos)
+Server::Server(ServerPorts ports, Ipv4 ownAddress, HostList addresses, HelloSource hellos,
+               OrderSigning* signing)
     : ports_(ports),
       ownAddress_(ownAddress),
       addresses_(std::move(addresses)),
       hellos_(hellos),
+      signing_(signing),
       lastTick_(ports.clock.Now()) {
     savedSelection_.fill(-1);
 }
@@ -51,6 +53,8 @@ void Server::Discover() {
         for (auto received = ports_.network.ReceiveFrom(buffer); received && inWindow();
              received = ports_.network.ReceiveFrom(buffer)) {
             took = true;
+            TakeNonce(received->from,
+                      std::span(buffer).first(std::min(received->size, buffer.size())));
             const Ipv4 sender = received->from.address;
             if (sender != ownAddress_ && found.size() < kDiscoveryLimit &&
                 std::find(found.begin(), found.end(), sender) == found.end()) {
@@ -87,11 +91,16 @@ StationRecord& Server::AppendStation(Ipv4 address) {
 
 void Server::SendToAllStations(std::span<const std::uint8_t> bytes) {
     const auto datagram = ReadDatagram(bytes);
+    const bool command = datagram &&
+                         datagram->type == static_cast<std::uint8_t>(DatagramType::Command) &&
+                         datagram->word;
     for (const Ipv4 address : addresses_.Addresses()) {
-        ports_.network.SendTo(StationPeer(address), bytes);
-        if (datagram && datagram->type == static_cast<std::uint8_t>(DatagramType::Command) &&
-            datagram->word) {
+        if (command) {
+            // Signed under /orders=signed, as every other command.
+            SendCommand(StationPeer(address), *datagram->word);
             RecordCommand(address, *datagram->word);
+        } else {
+            ports_.network.SendTo(StationPeer(address), bytes);
         }
     }
 }
@@ -185,6 +194,12 @@ void Server::AddStationRow(Ipv4 address) {
     const std::string text = RowText(RowName(address), address);
     SelectRow(FindAddedRow(text, AddRow(text)));
     addedSelected_.insert(address);
+    consoleSelected_.insert(address);
+}
+
+void Server::SelectForAttention(int row, Ipv4 address) {
+    SelectRow(row);
+    consoleSelected_.insert(address);
 }
 
 void Server::SelectRow(int row) {
@@ -224,11 +239,12 @@ void Server::HandleDatagram() {
     if (!received) {
         return;
     }
-    const auto datagram =
-        ReadDatagram(std::span(buffer).first(std::min(received->size, buffer.size())));
+    const auto bytes = std::span(buffer).first(std::min(received->size, buffer.size()));
+    const auto datagram = ReadDatagram(bytes);
     if (!datagram) {
         return;
     }
+    TakeNonce(received->from, bytes);
     if (datagram->type == static_cast<std::uint8_t>(DatagramType::Hello)) {
         HandleHello(received->from);
     } else if (datagram->type == static_cast<std::uint8_t>(DatagramType::Status) &&
@@ -280,9 +296,47 @@ bool Server::TakeRestart(StationRecord& record) {
 
 void Server::SendWarning(Peer to) {
     if ((flags_ & WarningFlag) != 0) {
-        ports_.network.SendTo(to, BuildCommand(kWarningBase + warningTime_));
+        SendCommand(to, kWarningBase + warningTime_);
         RecordCommand(to.address, kWarningBase + warningTime_);
     }
+}
+
+void Server::SendCommand(Peer to, StatusWord word) {
+    if (signing_ == nullptr) {
+        ports_.network.SendTo(to, BuildCommand(word));
+        return;
+    }
+    if (!signing_->HasHeard(to.address)) {
+        if (signing_->Wait(to.address, word)) {
+            ports_.network.SendTo(to, BuildStatusRequest());
+        }
+        return;
+    }
+    if (const auto signedCommand = signing_->Sign(to.address, word)) {
+        ports_.network.SendTo(to, *signedCommand);
+    }
+}
+
+void Server::TakeNonce(Peer from, std::span<const std::uint8_t> datagram) {
+    if (signing_ == nullptr) {
+        return;
+    }
+    if (const auto nonce = NonceOf(datagram)) {
+        for (const StatusWord word : signing_->Heard(from.address, *nonce)) {
+            SendCommand(StationPeer(from.address), word);
+        }
+    }
+}
+
+std::optional<StatusWord> Server::GrantedWord(Ipv4 address) {
+    if (signing_ == nullptr) {
+        return std::nullopt;
+    }
+    return RestoreWord(signing_->GrantNow(address));
+}
+
+bool Server::Withheld(Ipv4 address, StatusWord word) const {
+    return signing_ != nullptr && GivesTime(word) && consoleSelected_.contains(address);
 }
 
 void Server::HandleStatusReport(Peer from, StatusWord word) {
@@ -301,8 +355,11 @@ void Server::HandleStatusReport(Peer from, StatusWord word) {
     record->attemptsLeft = 0;
     record->waitTicks = 0;
     const bool restarted = record->restart == Restart::Unordered;
+    if (signing_ != nullptr) {
+        signing_->Reported(address, word);
+    }
     const ReportAnswer answer =
-        AnswerReport(record->status, word, record->restart, record->offShown);
+        AnswerReport(record->status, word, record->restart, record->offShown, GrantedWord(address));
     // Word and row are in place before any box: a report handled while one is open is newer,
     // and stands.
     record->status = answer.stored;
@@ -311,7 +368,7 @@ void Server::HandleStatusReport(Peer from, StatusWord word) {
         record->restart = Restart::None;
     }
     if (answer.command) {
-        ports_.network.SendTo(from, BuildCommand(*answer.command));
+        SendCommand(from, *answer.command);
         RecordCommand(address, *answer.command, true);
     }
     if (restarted) {
@@ -332,7 +389,7 @@ void Server::HandleStatusReport(Peer from, StatusWord word) {
         Announce(name, address, "BLOCKED");
         if (oldRow >= 0) {
             // Rows may have moved while the box was open.
-            SelectRow(ports_.rows.FindPrefix(0, text));
+            SelectForAttention(ports_.rows.FindPrefix(0, text), address);
         }
         ports_.window.BringToForeground();
     }
@@ -397,7 +454,7 @@ void Server::RefreshCountdowns() {
             RowText(RowName(record.address), record.address, NormalState(record.status));
         const int newRow = ReplaceRow(oldRow, text);
         if (record.status == 0) {
-            SelectRow(newRow);
+            SelectForAttention(newRow, record.address);
             QuerySelected();
         }
     }
@@ -590,10 +647,9 @@ void Server::SendToSelected(StatusWord word) {
     // known by the order, not by the stored word.
     const bool restarts =
         sent == ModeWord(ModeCommand::LogOff) || sent == ModeWord(ModeCommand::Reboot);
-    const auto command = BuildCommand(sent);
     for (const int row : TakeSelection()) {
-        if (const auto address = RowAddress(row)) {
-            ports_.network.SendTo(StationPeer(*address), command);
+        if (const auto address = RowAddress(row); address && !Withheld(*address, sent)) {
+            SendCommand(StationPeer(*address), sent);
             StationRecord* record = restarts ? FindStation(*address) : nullptr;
             if (record != nullptr) {
                 record->restart = Restart::Ordered;
@@ -627,7 +683,8 @@ void Server::AddTime(std::uint32_t seconds) {
     SendToSelected(kAddTimeBase + seconds);
     for (StationRecord& record : stations_) {
         const int row = FindRow(record.address);
-        if (row >= 0 && IsSavedRow(row) && record.status <= kCountingLimit) {
+        if (row >= 0 && IsSavedRow(row) && record.status <= kCountingLimit &&
+            !Withheld(record.address, kAddTimeBase + seconds)) {
             record.status += seconds;
         }
     }
@@ -636,6 +693,7 @@ void Server::AddTime(std::uint32_t seconds) {
 void Server::OnSelectionChanged() {
     // What the operator leaves selected is the operator's selection.
     addedSelected_.clear();
+    consoleSelected_.clear();
     QuerySelected();
     flags_ |= ReselectFlag;
 }

@@ -19,6 +19,7 @@
 #include "server/comeback.h"
 #include "server/name_cache.h"
 #include "server/notice_summary.h"
+#include "server/order_signing.h"
 #include "server/row_index.h"
 #include "server/server_switches.h"
 #include "server/station_list.h"
@@ -65,9 +66,10 @@ struct ServerPorts {
 class Server {
 public:
     // ownAddress: the endpoint's address; addresses: the list read from "clients"; hellos:
-    // whose Hello registers a station (/hellos=).
+    // whose Hello registers a station (/hellos=); signing: under /orders=signed, what signs every
+    // Command and keeps what the console granted.
     Server(ServerPorts ports, Ipv4 ownAddress, HostList addresses,
-           HelloSource hellos = HelloSource::Any);
+           HelloSource hellos = HelloSource::Any, OrderSigning* signing = nullptr);
 
     // The start-up discovery, run by the console's start-up when "clients" gave no address: one
     // broadcast StatusRequest, then five seconds of collecting the senders of whatever arrives.
@@ -193,6 +195,18 @@ private:
                                                   StatusWord shown, StatusWord stored);
     // 0x90000000 + warningTime to the peer, while the client warning is enabled.
     void SendWarning(Peer to);
+    // Every Command goes out here. Under /orders=signed it is signed for the station's latest
+    // nonce, or waits behind a StatusRequest for a station not heard from yet.
+    void SendCommand(Peer to, StatusWord word);
+    // Under /orders=signed: keeps the nonce of a Hello or report and sends what waited for it.
+    void TakeNonce(Peer from, std::span<const std::uint8_t> datagram);
+    // Under /orders=signed: the word of what the console's orders granted the station, the
+    // only state it gives back.
+    std::optional<StatusWord> GrantedWord(Ipv4 address);
+    // Under /orders=signed an order that gives time skips a row the console selected itself.
+    bool Withheld(Ipv4 address, StatusWord word) const;
+    // Selects the row of the station for the operator's attention.
+    void SelectForAttention(int row, Ipv4 address);
     void DeclareOff(StationRecord& record);
     // Reads the list's selection (at most kSelectionLimit rows) into savedSelection.
     std::vector<int> TakeSelection();
@@ -208,6 +222,7 @@ private:
     NoticeSummary summary_;
     bool showingSummaries_ = false;
     TimeJournal* journal_ = nullptr;
+    OrderSigning* signing_;
     std::int32_t checkCounter_ = 60;
     std::int32_t checkPeriod_ = 60;
     std::uint32_t replyTimeout_ = 5;
@@ -227,6 +242,9 @@ private:
     // Stations whose row was added selected and not rewritten since: that selection is the
     // console's, and goes with the first rewrite unless the operator's selection took it over.
     std::unordered_set<Ipv4> addedSelected_;
+    // Stations whose row the console selected (added, BLOCKED, at zero) since the operator last
+    // changed the selection.
+    std::unordered_set<Ipv4> consoleSelected_;
     bool drawingHeld_ = false;
     // Reselects that leave held changes undrawn before the next one draws them.
     int busyReselectsLeft_ = 0;

@@ -12,6 +12,7 @@ namespace {
 const SwitchForm kServerSwitches[] = {
     {"hellos", {"any", "listed"}},
     {"notices", {"each", "summary"}},
+    {"orders", {"unsigned", "signed"}},
 };
 
 constexpr std::string_view kProgram = "VorlekServer.exe";
@@ -60,6 +61,7 @@ std::optional<std::string> ReadServerSwitches(std::span<const std::string> words
     }
     switches.hellos = static_cast<HelloSource>(reading.chosen[0]);
     switches.notices = static_cast<NoticeMode>(reading.chosen[1]);
+    switches.orders = static_cast<ConsoleOrders>(reading.chosen[2]);
     switches.journal = std::move(journal);
     return std::nullopt;
 }

@@ -1,5 +1,6 @@
 // The console's command-line switches, read before its start-up. Without them a Hello from any
-// address registers a station, every notice has a box of its own and nothing is journaled.
+// address registers a station, every notice has a box of its own, nothing is journaled and
+// Commands go unsigned.
 #pragma once
 
 #include <optional>
@@ -20,9 +21,16 @@ enum class NoticeMode {
     Summary,  // one box for all the stations of one kind
 };
 
+// /orders=: whether every Command to a station carries a signature made with "room.key".
+enum class ConsoleOrders {
+    Unsigned,
+    Signed,
+};
+
 struct ServerSwitches {
     HelloSource hellos = HelloSource::Any;
     NoticeMode notices = NoticeMode::Each;
+    ConsoleOrders orders = ConsoleOrders::Unsigned;
     // /journal=FOLDER: where the journal of commands and state changes is written, as given.
     std::optional<std::string> journal;
 };

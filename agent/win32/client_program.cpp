@@ -6,6 +6,7 @@
 #include "agent/win32/agent_window.h"
 #include "agent/win32/input_hooks_win32.h"
 #include "link/host_list.h"
+#include "link/stdio_file.h"
 #include "link/win32/command_line_win32.h"
 
 namespace vorlek {
@@ -65,7 +66,8 @@ ClientProgram::ClientProgram()
     const Ipv4 own = endpoint_.getLocalAddress()->address;
     HostList servers = ReadHostList("servers", own, *network_);
     agent_.emplace(AgentPorts{*network_, boxes_, *hold_, lockScreen_, session_, timer_},
-                   std::move(servers), PicturePath(), OrderRule{switches_.orders, own});
+                   std::move(servers), PicturePath(),
+                   OrderRule{switches_.orders, own, SignedOrdersOrEnd()});
     if (switches_.countdown == Countdown::On) {
         agent_->ShowCountdownOn(countdown_.emplace());
     }
@@ -74,6 +76,32 @@ ClientProgram::ClientProgram()
     if (switches_.start == StartMode::Available) {
         StartOrEnd();
     }
+}
+
+OrderGate* ClientProgram::SignedOrdersOrEnd() {
+    if (switches_.orders != OrderSource::Signed) {
+        return nullptr;
+    }
+    cng_ = Cng::Load();
+    if (!cng_) {
+        boxes_.Show(kNoCngText, kAgentFatalCaption, BoxIcon::Stop);
+        EndAtOnce();
+    }
+    std::optional<std::vector<PublicKey>> keys;
+    if (const UniqueFile file{std::fopen("roomkeys", "rt")}) {
+        keys = ReadRoomKeys(file.get());
+    }
+    if (!keys) {
+        boxes_.Show(kNoRoomKeysText, kAgentFatalCaption, BoxIcon::Stop);
+        EndAtOnce();
+    }
+    Nonce nonce{};
+    if (!cng_->Random(nonce)) {
+        boxes_.Show("/orders=signed: CNG gave no random nonce.", kAgentFatalCaption, BoxIcon::Stop);
+        EndAtOnce();
+    }
+    verifier_.emplace(*cng_);
+    return &gate_.emplace(std::move(*keys), nonce, *verifier_);
 }
 
 void ClientProgram::StartOrEnd() {

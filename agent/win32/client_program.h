@@ -16,6 +16,7 @@
 #include "agent/win32/session_win32.h"
 #include "link/udp_endpoint.h"
 #include "link/win32/message_boxes_win32.h"
+#include "link/win32/order_crypto_win32.h"
 #include "link/win32/winsock_layer.h"
 #include "link/win32/winsock_network.h"
 
@@ -56,6 +57,9 @@ private:
     void StartOrEnd();
     // Timer 3: a new first address of the host gets a new socket, and the consoles a new hello.
     void FollowHostAddress();
+    // Under /orders=signed: CNG, the keys of "roomkeys" and this run's nonce, or the user told
+    // why not and the process ended at once.
+    OrderGate* SignedOrdersOrEnd();
 
     Win32MessageBoxes boxes_;
     // Read before the endpoint is built.
@@ -70,6 +74,9 @@ private:
     WindowTickTimer timer_;
     // Under /countdown=on only.
     std::optional<Win32CountdownWindow> countdown_;
+    std::unique_ptr<Cng> cng_;
+    std::optional<CngVerifier> verifier_;
+    std::optional<OrderGate> gate_;
     std::optional<Agent> agent_;
     HWND window_ = nullptr;
 };

@@ -26,10 +26,26 @@ ServerSwitches SwitchesOrEnd(MessageBoxes& boxes) {
     return switches;
 }
 
+std::unique_ptr<ConsoleSigning> SigningOrEnd(MessageBoxes& boxes, ConsoleOrders orders) {
+    if (orders != ConsoleOrders::Signed) {
+        return nullptr;
+    }
+    std::string refusal;
+    auto signing = ConsoleSigning::Open(refusal);
+    if (!signing) {
+        boxes.Show(refusal, kFatalCaption, BoxIcon::Stop);
+        std::exit(0);
+    }
+    return signing;
+}
+
 }  // namespace
 
 ConsoleApp::ConsoleApp()
-    : switches_(SwitchesOrEnd(boxes_)), endpoint_(sockets_, boxes_), network_(sockets_.socket()) {
+    : switches_(SwitchesOrEnd(boxes_)),
+      signing_(SigningOrEnd(boxes_, switches_.orders)),
+      endpoint_(sockets_, boxes_),
+      network_(sockets_.socket()) {
     if (endpoint_.isReady() == 0) {
         boxes_.Show("Network error", kFatalCaption, BoxIcon::Stop);
         std::exit(0);
@@ -47,7 +63,8 @@ ConsoleApp::ConsoleApp()
         journal_.emplace(*switches_.journal, own);
     }
     server_.emplace(ServerPorts{network_, boxes_, rows_, window_, clock_, rowNames_}, own,
-                    ReadHostList(kClientListFile, own, network_), switches_.hellos);
+                    ReadHostList(kClientListFile, own, network_), switches_.hellos,
+                    signing_ ? &signing_->signing() : nullptr);
     server_->setNotices(switches_.notices);
     server_->setJournal(journal_ ? &*journal_ : nullptr);
     if (server_->addresses().Empty()) {

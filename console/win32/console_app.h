@@ -10,6 +10,7 @@
 #include "console/win32/engine_ports.h"
 #include "console/win32/journal_writer.h"
 #include "console/win32/name_refresher.h"
+#include "console/win32/order_signing_win32.h"
 #include "link/udp_endpoint.h"
 #include "link/win32/message_boxes_win32.h"
 #include "link/win32/winsock_layer.h"
@@ -24,7 +25,8 @@ inline constexpr UINT kNamesMessage = kSocketMessage + 1;
 
 class ConsoleApp {
 public:
-    // Reads the switches of the command line (a refused one: its box and exit code 0), opens the
+    // Reads the switches of the command line (a refused one: its box and exit code 0), under
+    // /orders=signed the key (missing or unreadable: its box and exit code 0), opens the
     // endpoint ("Network error" and exit code 0 when it is not ready), opens the journal (a folder
     // that cannot be written: its box and exit code 0), reads "clients" and, when that gives no
     // address, discovers the stations by broadcast.
@@ -60,6 +62,7 @@ private:
     Win32MessageBoxes boxes_;
     // Read before the endpoint is built.
     ServerSwitches switches_;
+    std::unique_ptr<ConsoleSigning> signing_;
     WinsockLayer sockets_;
     UdpEndpoint endpoint_;
     WinsockNetwork network_;

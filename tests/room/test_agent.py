@@ -555,7 +555,7 @@ NO_CONSOLE_BOX = ("closed Vorlek client\t/orders=servers: the file \"servers\" l
                   "so the agent would obey nobody.\\nWrite the consoles' addresses into "
                   "\"servers\" in the agent's folder, or start the agent without "
                   "/orders=servers.\n")
-USAGE = ("\\nUsage: VorlekClient.exe [/hold=device|hooks] [/orders=any|servers] "
+USAGE = ("\\nUsage: VorlekClient.exe [/hold=device|hooks] [/orders=any|servers|signed] "
          "[/start=available|blocked] [/countdown=off|on]\n")
 
 

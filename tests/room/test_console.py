@@ -275,7 +275,7 @@ def test_a_refused_switch_ends_the_console_with_its_box_before_anything_is_sent(
     console = start_console(room, wait=False, switches=["/hellos=listed", "/HELLOS=any"])
     assert console.wait_box("Vorlek Server") == (
         'Switch given twice: "/HELLOS=any".\nUsage: VorlekServer.exe [/hellos=any|listed] '
-        '[/notices=each|summary] [/journal=FOLDER]')
+        '[/notices=each|summary] [/orders=unsigned|signed] [/journal=FOLDER]')
     assert console.close_box("Vorlek Server") is not None
     assert console.process.wait(START_TIMEOUT) == 0
     # Not even the discovery's broadcast went out.

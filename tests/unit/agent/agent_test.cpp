@@ -6,7 +6,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "agent/order_gate.h"
 #include "tests/unit/agent/world.h"
+#include "tests/unit/link/fake_signer.h"
 
 namespace vorlek {
 namespace {
@@ -692,7 +694,7 @@ TEST(AgentSwitches, AreReadWithoutRegardToCaseInAnyOrderAndDefaultToTheDeviceAnd
 
 TEST(AgentSwitches, TheFirstRefusedWordIsNamedBeforeTheUsage) {
     const std::string usage =
-        "\nUsage: VorlekClient.exe [/hold=device|hooks] [/orders=any|servers] "
+        "\nUsage: VorlekClient.exe [/hold=device|hooks] [/orders=any|servers|signed] "
         "[/start=available|blocked] [/countdown=off|on]";
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
         {{"/hold=hook"}, "Unknown value in \"/hold=hook\"."},
@@ -766,6 +768,85 @@ TEST(AgentOrders, ServersWithoutAConsoleIsRefusedBeforeAnythingIsSent) {
                                 "agent without /orders=servers.] stop",
                                 "box closed"));
     }
+}
+
+TEST(OrderGateTest, AdmitsOnlyNewOrdersSignedByARoomKeyForThisAddressAndRun) {
+    const Ipv4 self = MakeAddress(198, 51, 100, 11);
+    const Nonce nonce{1, 1, 2, 3, 5, 8, 13, 21};
+    testing::FakeVerifier verifier;
+    OrderGate gate({testing::FakeKey(1), testing::FakeKey(2)}, nonce, verifier);
+    testing::FakeSigner consoleA(1);
+    testing::FakeSigner consoleB(2);
+    testing::FakeSigner stranger(3);
+    const auto order = [&](testing::FakeSigner& signer, std::uint64_t sequence, Ipv4 to,
+                           const Nonce& runNonce) {
+        return *BuildSignedCommand(0xC0000E10, sequence, to, runNonce, signer);
+    };
+
+    EXPECT_EQ(gate.Admit(order(consoleA, 100, self, nonce), self, 0), 0xC0000E10u);
+    // Each key keeps its own sequence: B's older clock still counts, A's replay does not.
+    EXPECT_EQ(gate.Admit(order(consoleB, 50, self, nonce), self, 0), 0xC0000E10u);
+    EXPECT_FALSE(gate.Admit(order(consoleA, 100, self, nonce), self, 0));
+    EXPECT_FALSE(gate.Admit(order(consoleA, 99, self, nonce), self, 0));
+    // Another station, another run, a key not in the room, a changed bit, plain commands.
+    EXPECT_FALSE(gate.Admit(order(consoleA, 101, self + 1, nonce), self, 0));
+    EXPECT_FALSE(gate.Admit(order(consoleA, 101, self, kNoNonce), self, 0));
+    EXPECT_FALSE(gate.Admit(order(stranger, 101, self, nonce), self, 0));
+    auto flipped = order(consoleA, 101, self, nonce);
+    flipped[2] ^= 0x01;
+    EXPECT_FALSE(gate.Admit(flipped, self, 0));
+    EXPECT_FALSE(gate.Admit(BuildCommand(0xC0000E10), self, 0));
+    // A rejected order did not raise the sequence.
+    EXPECT_EQ(gate.Admit(order(consoleA, 101, self, nonce), self, 0), 0xC0000E10u);
+}
+
+TEST(OrderGateTest, CheckingAgentCarriesItsNonceAndObeysOnlyWhatTheGateAdmits) {
+    World world;
+    const Ipv4 self = MakeAddress(198, 51, 100, 11);
+    testing::FakeVerifier verifier;
+    OrderGate gate({testing::FakeKey(1)}, {1, 2, 3, 4, 5, 6, 7, 8}, verifier);
+    Agent agent(world.Ports(), HostList({kServerA}), "", {OrderSource::Signed, self, &gate});
+    EXPECT_TRUE(agent.Start());
+    EXPECT_THAT(world.Take(),
+                ElementsAre("send 198.51.100.1:10001 01 01 02 03 04 05 06 07 08",
+                            "send 198.51.100.1:10001 04 02 00 00 80 01 02 03 04 05 06 07 08",
+                            "device open"));
+
+    // A plain command from the listed console is dropped; a request from anyone is answered.
+    world.network.incoming.push_back({kOddSender, {0x03, 0x2C, 0x01, 0x00, 0x00}});
+    agent.HandleDatagram();
+    world.network.incoming.push_back({kOddSender, {0x04}});
+    agent.HandleDatagram();
+    EXPECT_THAT(world.Take(),
+                ElementsAre("send 198.51.100.9:40000 04 02 00 00 80 01 02 03 04 05 06 07 08"));
+
+    testing::FakeSigner console(1);
+    const auto order = *BuildSignedCommand(300, 1, self, gate.nonce(), console);
+    world.network.incoming.push_back({kOddSender, {order.begin(), order.end()}});
+    agent.HandleDatagram();
+    EXPECT_EQ(agent.remaining(), 300u);
+    EXPECT_EQ(agent.state(), StationState::NORMAL);
+}
+
+TEST(OrderGateTest, SignatureChecksAreRationedAndCheapChecksComeFirst) {
+    const Ipv4 self = MakeAddress(198, 51, 100, 11);
+    testing::FakeVerifier verifier;
+    OrderGate gate({testing::FakeKey(1)}, kNoNonce, verifier);
+    testing::FakeSigner stranger(3);
+    testing::FakeSigner console(1);
+    for (std::uint64_t i = 1; i <= 60; ++i) {
+        gate.Admit(*BuildSignedCommand(1, i, self, kNoNonce, stranger), self, 500);
+    }
+    EXPECT_EQ(verifier.checks, 50);
+    // A true order in the same second is dropped unchecked; the next second checks it.
+    const auto good = *BuildSignedCommand(7, 1000, self, kNoNonce, console);
+    EXPECT_FALSE(gate.Admit(good, self, 1499));
+    EXPECT_EQ(gate.Admit(good, self, 1500), 7u);
+    // Malformed datagrams and old sequences cost no check.
+    const int before = verifier.checks;
+    gate.Admit(BuildCommand(7), self, 1500);
+    gate.Admit(good, self, 1500);
+    EXPECT_EQ(verifier.checks, before);
 }
 
 }  // namespace

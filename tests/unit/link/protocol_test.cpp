@@ -3,7 +3,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
 #include <vector>
+
+#include "link/signed_order.h"
+#include "tests/unit/link/fake_signer.h"
 
 namespace vorlek {
 namespace {
@@ -124,6 +129,106 @@ TEST(Seconds, AreShownAsHoursMinutesSeconds) {
     EXPECT_EQ(FormatSeconds(90000), "25:00:00");
     EXPECT_EQ(FormatSeconds(360000), "100:00:00");
     EXPECT_EQ(FormatSeconds(0xFFFFFFFF), "1193046:28:15");
+}
+
+TEST(SignedOrders, TrailerCarriesFormSequenceAndTheSignatureOfAddressNonceAndHead) {
+    testing::FakeSigner signer(0x5A);
+    const Nonce nonce{1, 2, 3, 4, 5, 6, 7, 8};
+    const auto order = BuildSignedCommand(0xC0000E10, 0x0102030405060708u,
+                                          MakeAddress(198, 51, 100, 11), nonce, signer);
+    ASSERT_TRUE(order.has_value());
+    const std::vector<std::uint8_t> head(order->begin(), order->begin() + 14);
+    EXPECT_THAT(head, ElementsAre(0x03, 0x10, 0x0E, 0x00, 0xC0, 0x02, 0x08, 0x07, 0x06, 0x05, 0x04,
+                                  0x03, 0x02, 0x01));
+    // The fake signs with the message's first 40 bytes: domain, address, nonce, head.
+    std::vector<std::uint8_t> expected = {'V', 'O', 'R', 'L', 'E', 'K', '-', 'O', 'R',
+                                          'D', 'E', 'R', '-', '2', 198, 51,  100, 11,
+                                          1,   2,   3,   4,   5,   6,   7,   8};
+    expected.insert(expected.end(), head.begin(), head.end());
+    expected.resize(64, 0x5A);
+    EXPECT_EQ(std::vector<std::uint8_t>(order->begin() + 14, order->end()), expected);
+
+    const auto read = ReadSignedOrder(*order);
+    ASSERT_TRUE(read.has_value());
+    EXPECT_EQ(read->word, 0xC0000E10u);
+    EXPECT_EQ(read->sequence, 0x0102030405060708u);
+
+    signer.fails = true;
+    EXPECT_FALSE(BuildSignedCommand(1, 1, 1, nonce, signer).has_value());
+}
+
+TEST(SignedOrders, OnlySeventyEightBytesOfFormTwoAreReadAsSigned) {
+    testing::FakeSigner signer(1);
+    auto order = *BuildSignedCommand(60, 5, 1, kNoNonce, signer);
+    std::vector<std::uint8_t> bytes(order.begin(), order.end());
+    bytes.push_back(0);
+    EXPECT_FALSE(ReadSignedOrder(bytes).has_value());
+    bytes.resize(77);
+    EXPECT_FALSE(ReadSignedOrder(bytes).has_value());
+    order[5] = 0x03;
+    EXPECT_FALSE(ReadSignedOrder(order).has_value());
+    order[5] = 0x02;
+    order[0] = 0x04;
+    EXPECT_FALSE(ReadSignedOrder(order).has_value());
+}
+
+TEST(SignedOrders, NonceRidesOnHelloAndReportsAndIsZeroWhenAbsent) {
+    const Nonce nonce{9, 8, 7, 6, 5, 4, 3, 2};
+    EXPECT_THAT(Bytes(BuildHello(nonce)), ElementsAre(0x01, 9, 8, 7, 6, 5, 4, 3, 2));
+    const auto report = BuildStatusReport(12345, nonce);
+    EXPECT_THAT(Bytes(report), ElementsAre(0x04, 0x39, 0x30, 0, 0, 9, 8, 7, 6, 5, 4, 3, 2));
+    EXPECT_EQ(ReadDatagram(report)->word, 12345u);
+    EXPECT_EQ(NonceOf(report), nonce);
+    EXPECT_EQ(NonceOf(BuildHello(nonce)), nonce);
+    EXPECT_EQ(NonceOf(BuildHello()), kNoNonce);
+    EXPECT_EQ(NonceOf(BuildStatusReport(5)), kNoNonce);
+    EXPECT_EQ(NonceOf(std::span(report).first(12)), kNoNonce);
+    EXPECT_FALSE(NonceOf(BuildStatusRequest()).has_value());
+    EXPECT_FALSE(NonceOf(BuildCommand(5)).has_value());
+    EXPECT_FALSE(NonceOf({}).has_value());
+}
+
+TEST(SignedOrders, SequenceFollowsTheClockAndNeverRepeats) {
+    EXPECT_EQ(NextSequence(1000, 999), 1000u);
+    EXPECT_EQ(NextSequence(1000, 1000), 1001u);
+    EXPECT_EQ(NextSequence(5, 1000), 1001u);
+    EXPECT_EQ(NextSequence(0, 0), 1u);
+}
+
+TEST(SignedOrders, KeyLinesAndRoomKeysAreReadStrictly) {
+    PublicKey key{};
+    for (std::size_t i = 0; i < key.size(); ++i) {
+        key[i] = static_cast<std::uint8_t>(i * 7);
+    }
+    key[0] = 0x04;
+    const std::string line = FormatPublicKeyLine(key, "desk 1");
+    EXPECT_EQ(line.substr(0, 20), "vorlek-p256 BAcOFRwj");
+    EXPECT_EQ(line.size(), 12u + 88u + 7u);
+    EXPECT_EQ(ReadPublicKeyLine(line), key);
+    EXPECT_EQ(FormatPublicKeyLine(key, ""), line.substr(0, 100));
+    // A key of another form, a cut or padded text, a point that is not uncompressed.
+    EXPECT_FALSE(ReadPublicKeyLine("vorlek-p384 " + line.substr(12)).has_value());
+    EXPECT_FALSE(ReadPublicKeyLine(line.substr(0, 99)).has_value());
+    EXPECT_FALSE(ReadPublicKeyLine(line.substr(0, 99) + "==").has_value());
+    EXPECT_FALSE(ReadPublicKeyLine(line.substr(0, 98) + "B=").has_value());
+    key[0] = 0x02;
+    EXPECT_FALSE(ReadPublicKeyLine(FormatPublicKeyLine(key, "")).has_value());
+
+    const auto read = [](const std::string& text) {
+        std::FILE* file = std::tmpfile();
+        std::fwrite(text.data(), 1, text.size(), file);
+        std::rewind(file);
+        auto keys = ReadRoomKeys(file);
+        std::fclose(file);
+        return keys;
+    };
+    const auto two = read("# room\n\n" + line + "\r\n  " + line.substr(0, 100) + "\n");
+    ASSERT_TRUE(two.has_value());
+    EXPECT_EQ(two->size(), 2u);
+    EXPECT_FALSE(read("").has_value());
+    EXPECT_FALSE(read("# nobody\n").has_value());
+    EXPECT_FALSE(read(line + "\n198.51.100.1\n").has_value());
+    EXPECT_FALSE(read(line + std::string(500, ' ') + "\n").has_value());
 }
 
 }  // namespace

@@ -237,5 +237,83 @@ TEST_F(CommandsTest, FindRowGivesTheFirstRowWithTheAddressInListOrder) {
     EXPECT_EQ(server->FindRow(kHost1), -1);
 }
 
+constexpr Nonce kNonce1{1, 2, 3, 4, 5, 6, 7, 8};
+
+Bytes Nonced(Bytes bytes, const Nonce& nonce) {
+    bytes.insert(bytes.end(), nonce.begin(), nonce.end());
+    return bytes;
+}
+
+TEST_F(CommandsTest, ASigningConsoleSignsForTheLatestNonceAndAStationNotHeardFromIsAskedFirst) {
+    StartSigning({kHost1, kHost2});
+    const std::uint64_t t = sequences.nowMs;
+    server->PopulateStations();
+    // The warnings wait: each station gets a StatusRequest and no Command.
+    EXPECT_THAT(room.network.sent,
+                ElementsAre(To(kHost1, kStationPort, {0x04}), To(kHost2, kStationPort, {0x04}),
+                            To(kHost1, kStationPort, {0x04}), To(kHost2, kStationPort, {0x04})));
+    room.network.sent.clear();
+
+    Receive(kHost1, Nonced({0x04, 0x02, 0x00, 0x00, 0x80}, kNonce1));
+    room.rows.SetSelected(0, true);
+    room.rows.SetSelected(1, true);
+    server->OnSelectionChanged();
+    server->AddTime(3600);
+    // An agent that does not check sends no nonce: its orders are signed for eight zeros.
+    Receive(kHost2, {0x04, 0x02, 0x00, 0x00, 0x80});
+
+    // The clock stood still: each sequence is one more than the last.
+    EXPECT_THAT(
+        room.network.sent,
+        ElementsAre(
+            To(kHost1, kStationPort, SignedCommandBytes(0x90000258, t, kHost1, kNonce1)),
+            To(kHost1, kStationPort, {0x04}), To(kHost2, kStationPort, {0x04}),
+            To(kHost1, kStationPort, SignedCommandBytes(0xC0000E10, t + 1, kHost1, kNonce1)),
+            To(kHost2, kStationPort, SignedCommandBytes(0x90000258, t + 2, kHost2, kNoNonce)),
+            To(kHost2, kStationPort, SignedCommandBytes(0xC0000E10, t + 3, kHost2, kNoNonce))));
+    EXPECT_THAT(sequences.kept, ElementsAre(t, t + 1, t + 2, t + 3));
+
+    // Nothing goes when the signature or the sequence's keeping fails.
+    room.network.sent.clear();
+    signer.fails = true;
+    server->SendToSelected(ModeWord(ModeCommand::Block));
+    signer.fails = false;
+    sequences.fails = true;
+    server->SendToSelected(ModeWord(ModeCommand::Block));
+    EXPECT_THAT(room.network.sent, IsEmpty());
+}
+
+TEST_F(CommandsTest, ASigningConsoleGivesNoTimeToRowsItSelectedItself) {
+    StartSigning();
+    const std::uint64_t t = sequences.nowMs;
+    Receive(kHost1, Nonced({0x01}, kNonce1));
+    ClearRecords();
+
+    // The row was added selected: time and free use wait for the operator's own selection.
+    server->AddTime(60);
+    server->SendToSelected(ModeWord(ModeCommand::Unlimited));
+    server->SendToSelected(ModeWord(ModeCommand::Block));
+    EXPECT_THAT(room.network.sent,
+                ElementsAre(To(kHost1, kStationPort,
+                               SignedCommandBytes(0x80000003, t + 1, kHost1, kNonce1))));
+    EXPECT_EQ(Record(0).status, 0u);
+
+    server->OnSelectionChanged();
+    room.network.sent.clear();
+    server->AddTime(60);
+    EXPECT_THAT(room.network.sent,
+                ElementsAre(To(kHost1, kStationPort,
+                               SignedCommandBytes(0xC000003C, t + 2, kHost1, kNonce1))));
+
+    // A report of zero has the console select the row again.
+    room.rows.SetSelected(-1, false);
+    server->OnSelectionChanged();
+    Receive(kHost1, Nonced({0x04, 0x00, 0x00, 0x00, 0x00}, kNonce1));
+    server->RefreshCountdowns();
+    room.network.sent.clear();
+    server->AddTime(60);
+    EXPECT_THAT(room.network.sent, IsEmpty());
+}
+
 }  // namespace
 }  // namespace vorlek::test

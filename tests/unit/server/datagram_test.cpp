@@ -2,6 +2,7 @@
 #include <string>
 
 #include "engine_test.h"
+#include "server/grant.h"
 
 namespace vorlek::test {
 namespace {
@@ -161,19 +162,22 @@ TEST_F(DatagramTest, UnderHellosListedOnlyAnAddressOfTheArrayIsRegistered) {
 TEST(ServerSwitches, AreReadWithoutRegardToCaseTheJournalFolderAsGivenAndAnythingElseIsRefused) {
     ServerSwitches switches;
     const std::vector<std::string> given{"/HELLOS=Listed", "/Journal=D:\\Room Book",
-                                         "/notices=SUMMARY"};
+                                         "/notices=SUMMARY", "/orders=SIGNED"};
     EXPECT_EQ(ReadServerSwitches(given, switches), std::nullopt);
     EXPECT_EQ(switches.hellos, HelloSource::Listed);
     EXPECT_EQ(switches.notices, NoticeMode::Summary);
+    EXPECT_EQ(switches.orders, ConsoleOrders::Signed);
     EXPECT_EQ(switches.journal, "D:\\Room Book");
-    const std::vector<std::string> defaults{"/hellos=any", "/notices=each"};
+    const std::vector<std::string> defaults{"/hellos=any", "/notices=each", "/orders=unsigned"};
     EXPECT_EQ(ReadServerSwitches(defaults, switches), std::nullopt);
     EXPECT_EQ(switches.hellos, HelloSource::Any);
     EXPECT_EQ(switches.notices, NoticeMode::Each);
+    EXPECT_EQ(switches.orders, ConsoleOrders::Unsigned);
     EXPECT_EQ(switches.journal, std::nullopt);
 
     const std::string usage =
-        "\nUsage: VorlekServer.exe [/hellos=any|listed] [/notices=each|summary] [/journal=FOLDER]";
+        "\nUsage: VorlekServer.exe [/hellos=any|listed] [/notices=each|summary] "
+        "[/orders=unsigned|signed] [/journal=FOLDER]";
     const std::vector<std::string> agents{"/hellos=listed", "/hold=hooks"};
     EXPECT_EQ(ReadServerSwitches(agents, switches), "Unknown switch \"/hold=hooks\"." + usage);
     const std::vector<std::string> twice{"/journal=a", "/JOURNAL=b"};
@@ -535,6 +539,97 @@ TEST_F(DatagramTest, StationWithoutNameIsShownAsNotAvailable) {
     EXPECT_THAT(room.rows.Rows(), ElementsAre("N/A ( 198.51.100.12 ) -- state UNLIMITED",
                                               "N/A ( 198.51.100.14 ) -- state BLOCKED"));
     EXPECT_EQ(room.boxes.shown.at(0).text, "Client 'N/A' ( 198.51.100.14 ) is BLOCKED");
+}
+
+TEST_F(DatagramTest, ASigningConsoleRestoresOnlyWhatItGrantedCountedByItsOwnClock) {
+    StartSigning({kHost1});
+    const Nonce second{2, 2, 2, 2, 2, 2, 2, 2};
+    Receive(kHost1, {0x04, 0x02, 0x00, 0x00, 0x80, 1, 1, 1, 1, 1, 1, 1, 1});
+    room.rows.SetSelected(0, true);
+    server->OnSelectionChanged();
+    server->AddTime(3600);
+    // A forged report claims 194 days; ten minutes later the agent restarts.
+    Receive(kHost1, {0x04, 0xFF, 0xFF, 0xFF, 0x00});
+    sequences.nowMs += 600000;
+    Receive(kHost1, {0x01, 2, 2, 2, 2, 2, 2, 2, 2});
+    room.network.sent.clear();
+    // The restore, then the warning that follows a restart's comeback, each with its own
+    // sequence.
+    Receive(kHost1, {0x04, 0x02, 0x00, 0x00, 0x80, 2, 2, 2, 2, 2, 2, 2, 2});
+
+    EXPECT_THAT(
+        room.network.sent,
+        ElementsAre(
+            To(kHost1, kAgentPort, SignedCommandBytes(3000, sequences.nowMs, kHost1, second)),
+            To(kHost1, kAgentPort,
+               SignedCommandBytes(0x90000258, sequences.nowMs + 1, kHost1, second))));
+    EXPECT_THAT(room.rows.Rows(),
+                ElementsAre("vlhost1 ( 198.51.100.11 ) -- state NORMAL, remains 00:50:00"));
+
+    // At zero the station's BLOCKED report is shown as always, and the next restart gets back
+    // BLOCKED.
+    sequences.nowMs += 3000000;
+    Receive(kHost1, {0x04, 0x03, 0x00, 0x00, 0x80, 2, 2, 2, 2, 2, 2, 2, 2});
+    EXPECT_THAT(room.rows.Rows(), ElementsAre("vlhost1 ( 198.51.100.11 ) -- state BLOCKED"));
+    Receive(kHost1, {0x01});
+    room.network.sent.clear();
+    Receive(kHost1, {0x04, 0x02, 0x00, 0x00, 0x80});
+    EXPECT_THAT(
+        room.network.sent,
+        ElementsAre(To(kHost1, kAgentPort,
+                       SignedCommandBytes(0x80000003, sequences.nowMs, kHost1, kNoNonce)),
+                    To(kHost1, kAgentPort,
+                       SignedCommandBytes(0x90000258, sequences.nowMs + 1, kHost1, kNoNonce))));
+}
+
+struct GrantCase {
+    Grant before;
+    StatusWord event;  // an order, or with report set a station's report
+    bool report;
+    std::uint64_t atMs;
+    Grant after;
+};
+
+TEST(GrantTest, ReportsLowerWhatTheConsoleGrantedAndNeverRaiseIt) {
+    constexpr auto N = StationState::NORMAL;
+    constexpr auto P = StationState::PAUSED;
+    constexpr auto B = StationState::BLOCKED;
+    constexpr auto U = StationState::UNLIMITED;
+    const GrantCase cases[] = {
+        {{B, 0, 0}, 0xC0000E10, false, 1000, {N, 3600, 1000}},
+        {{N, 3600, 0}, 0xC0000E10, false, 10500, {N, 7190, 10500}},
+        {{N, 3600, 0}, 600, false, 0, {N, 600, 0}},
+        {{N, 60, 0}, ModeWord(ModeCommand::Pause), false, 30000, {P, 30, 30000}},
+        {{P, 30, 0}, ModeWord(ModeCommand::Resume), false, 90000, {N, 30, 90000}},
+        {{N, 60, 0}, ModeWord(ModeCommand::Unlimited), false, 0, {U, 0, 0}},
+        {{U, 0, 0}, 0xC0000E10, false, 0, {U, 0, 0}},
+        {{N, 60, 0}, ModeWord(ModeCommand::LogOff), false, 0, {N, 60, 0}},
+        {{N, 60, 0}, 0x9000012C, false, 0, {N, 60, 0}},
+        // Counted by the console's clock; at zero the grant is BLOCKED.
+        {{N, 60, 0}, 0x00FFFFFF, true, 59999, {N, 1, 59000}},
+        {{N, 60, 0}, 50, true, 60000, {B, 0, 60000}},
+        // Reports: less time lowers, more time, another mode or 194 days do not raise.
+        {{N, 3600, 0}, 600, true, 0, {N, 600, 0}},
+        {{N, 3600, 0}, 0x20000258, true, 0, {N, 600, 0}},
+        {{P, 3600, 0}, 0x20FFFFFF, true, 0, {P, 3600, 0}},
+        {{N, 600, 0}, 0x00FFFFFF, true, 0, {N, 600, 0}},
+        {{N, 600, 0}, ModeWord(StationState::UNLIMITED), true, 0, {N, 600, 0}},
+        {{B, 0, 0}, 0x00FFFFFF, true, 0, {B, 0, 0}},
+        {{U, 0, 0}, ModeWord(StationState::BLOCKED), true, 0, {B, 0, 0}},
+    };
+    for (const GrantCase& c : cases) {
+        const Grant got = c.report ? LowerByReport(c.before, c.event, c.atMs)
+                                   : GrantAfter(c.before, c.event, c.atMs);
+        EXPECT_EQ(got.state, c.after.state) << std::hex << c.event;
+        EXPECT_EQ(got.seconds, c.after.seconds) << std::hex << c.event;
+        EXPECT_EQ(got.atMs, c.after.atMs) << std::hex << c.event;
+    }
+    EXPECT_EQ(RestoreWord({P, 90, 0}), 0x2000005Au);
+    EXPECT_EQ(RestoreWord({U, 0, 0}), 0x80000000u);
+    EXPECT_TRUE(GivesTime(0xC0000001));
+    EXPECT_TRUE(GivesTime(ModeWord(ModeCommand::Free)));
+    EXPECT_FALSE(GivesTime(ModeWord(ModeCommand::Block)));
+    EXPECT_FALSE(GivesTime(0x9000012C));
 }
 
 }  // namespace

@@ -163,6 +163,21 @@ public:
     std::uint32_t now = 1700000000;
 };
 
+// The console's UTC clock in milliseconds and the sequence it keeps.
+class FakeSequences : public SequenceKeeper {
+public:
+    std::uint64_t NowMs() override { return nowMs; }
+    bool Keep(std::uint64_t sequence) override {
+        if (!fails) {
+            kept.push_back(sequence);
+        }
+        return !fails;
+    }
+    std::uint64_t nowMs = 1700000000000;
+    std::vector<std::uint64_t> kept;
+    bool fails = false;
+};
+
 // One console's worth of fakes.
 struct Room {
     Journal journal;
