@@ -326,11 +326,12 @@ def test_stations_and_console_find_each_other_by_broadcast(system_room):
 def test_release_folder_holds_the_programs_the_picture_the_samples_and_the_guides(windows_build):
     release = windows_build / "release"
     expected = {"VorlekServer.exe", "VorlekClient.exe", "BLOCKED.BMP", "clients", "servers",
-                "operator-guide.txt", "installing.txt", "VorlekServer-setup.exe",
-                "VorlekClient-setup.exe"}
+                "operator-guide.txt", "installing.txt", "signed-orders.txt", "VorlekKey.exe",
+                "VorlekServer-setup.exe", "VorlekClient-setup.exe"}
     present = {path.name for path in release.iterdir()}
     assert expected <= present, expected - present
-    for name in ["clients", "servers", "operator-guide.txt", "installing.txt"]:
+    for name in ["clients", "servers", "operator-guide.txt", "installing.txt",
+                 "signed-orders.txt"]:
         text = (release / name).read_bytes()
         assert text.endswith(b"\r\n") and b"\n" not in text.replace(b"\r\n", b""), name
         assert text.isascii(), name
