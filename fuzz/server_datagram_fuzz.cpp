@@ -75,8 +75,8 @@ struct Console {
     test::FakeStationList rows{journal};
     test::FakeWindow window{journal};
     test::FakeClock clock;
-    test::FakeNameRefresh refresh;
-    NameCache rowNames{names, refresh};
+    test::FakeNameRefresh refresh{names};
+    NameCache rowNames{refresh};
 };
 
 std::vector<int> SelectedRows(test::FakeStationList& rows) {
@@ -361,8 +361,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     Console console;
     NameStations(console.names);
-    Server server({console.network, console.names, console.boxes, console.rows, console.window,
-                   console.clock, console.rowNames},
+    Server server({console.network, console.boxes, console.rows, console.window, console.clock,
+                   console.rowNames},
                   kOwnAddress, HostList(clients));
     if ((setup & 16u) != 0) {
         Discover(input, console, server);
