@@ -213,6 +213,10 @@ def start_signing_console(room, name, stations):
     host.put_file("clients", "".join(f"{room[n].address}\r\n" for n in stations))
     console = Console(host, host.start(room.release("VorlekServer.exe"), "/orders=signed"))
     assert console.wait_for_window(), console.process.stderr
+    # A Hello heard before the first tick gets a row of its own beside the listed station's OFF
+    # row: agents start once the list is populated.
+    rows = console.wait_rows(lambda rows: len(rows) == len(stations), START_TIMEOUT)
+    assert len(rows) == len(stations), rows
     return console
 
 
@@ -256,13 +260,13 @@ def test_signing_consoles_drive_checking_and_unchanged_agents(console_room):
     room = console_room
     line_a, line_b = make_console_key(room, CONSOLE), make_console_key(room, DESK2)
     room[ALPHA].put_file("roomkeys", f"{line_a}\r\n{line_b}\r\n")
-    agent = start_checking_agent(room, "/orders=signed")
     # A station of the console's list that answers with a nonce of its own: what the console
     # signs for it is checked here.
     nonce = bytes(range(1, 9))
     fake = FakeAgent(room[system.OBSERVER], report=AVAILABLE_REPORT + nonce)
     try:
         console = start_signing_console(room, CONSOLE, [ALPHA, system.OBSERVER])
+        agent = start_checking_agent(room, "/orders=signed")
         system.wait_for_rows(console, [system.row(room, ALPHA, " -- state AVAILABLE"),
                                        system.row(room, system.OBSERVER, " -- state AVAILABLE")])
         signed = roomlib.wait_until(
@@ -310,8 +314,8 @@ def test_signing_consoles_drive_checking_and_unchanged_agents(console_room):
 def test_a_forged_report_does_not_make_the_console_give_back_more_than_it_granted(console_room):
     room = console_room
     room[ALPHA].put_file("roomkeys", f"{make_console_key(room, CONSOLE)}\r\n")
-    agent = start_checking_agent(room, "/orders=signed")
     console = start_signing_console(room, CONSOLE, [ALPHA])
+    agent = start_checking_agent(room, "/orders=signed")
     system.wait_for_rows(console, [system.row(room, ALPHA, " -- state AVAILABLE")])
     select_station(console, room)
     console.click(system.ADD_1_MINUTE)
