@@ -114,4 +114,11 @@ bool GivesTime(StatusWord word) {
     return false;
 }
 
+std::string WithheldText(std::size_t rows) {
+    return "Signed orders: nothing was sent to " + std::to_string(rows) +
+           (rows == 1 ? " row" : " rows") +
+           " that the console selected itself.\nSelect the stations yourself, then press the "
+           "button again.";
+}
+
 }  // namespace vorlek

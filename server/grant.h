@@ -3,7 +3,9 @@
 // never raise it nor change its mode.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "link/protocol.h"
 
@@ -32,5 +34,8 @@ StatusWord RestoreWord(const Grant& grant);
 // Orders that give time or free use: a signing console sends them only to rows the operator
 // selected himself.
 bool GivesTime(StatusWord word);
+
+// The box that tells the operator how many selected rows such an order skipped.
+std::string WithheldText(std::size_t rows);
 
 }  // namespace vorlek

@@ -20,6 +20,7 @@ constexpr std::chrono::milliseconds kDiscoveryGather{20};
 constexpr std::uint32_t kDiscoverySeconds = 5;
 
 constexpr std::string_view kInformationCaption = "Vorlek Information";
+constexpr std::string_view kServerCaption = "Vorlek Server";
 
 // While the rows keep changing, one reselect in this many draws them: about four times a second.
 constexpr int kBusyRedrawPeriod = 5;
@@ -639,23 +640,43 @@ bool Server::IsSavedRow(int row) const {
 }
 
 void Server::SendToSelected(StatusWord word) {
+    TellWithheld(SendSelected(word));
+}
+
+std::size_t Server::SendSelected(StatusWord word) {
     if (savedSelection_[0] < 0) {
-        return;
+        return 0;
     }
     const StatusWord sent = OperatorWord(word);
     // The report right after these commands still carries the state: the restart they cause is
     // known by the order, not by the stored word.
     const bool restarts =
         sent == ModeWord(ModeCommand::LogOff) || sent == ModeWord(ModeCommand::Reboot);
+    std::size_t withheld = 0;
     for (const int row : TakeSelection()) {
-        if (const auto address = RowAddress(row); address && !Withheld(*address, sent)) {
-            SendCommand(StationPeer(*address), sent);
-            StationRecord* record = restarts ? FindStation(*address) : nullptr;
-            if (record != nullptr) {
-                record->restart = Restart::Ordered;
-            }
-            RecordCommand(*address, OperatorWord(word));
+        const auto address = RowAddress(row);
+        if (!address) {
+            continue;
         }
+        if (Withheld(*address, sent)) {
+            ++withheld;
+            continue;
+        }
+        SendCommand(StationPeer(*address), sent);
+        StationRecord* record = restarts ? FindStation(*address) : nullptr;
+        if (record != nullptr) {
+            record->restart = Restart::Ordered;
+        }
+        RecordCommand(*address, OperatorWord(word));
+    }
+    return withheld;
+}
+
+void Server::TellWithheld(std::size_t rows) {
+    // The operator pressed a button and must not take silence for the time given.
+    if (rows > 0) {
+        ReleaseDrawing();
+        ports_.boxes.Show(WithheldText(rows), kServerCaption, BoxIcon::Information);
     }
 }
 
@@ -680,7 +701,7 @@ void Server::QuerySelected() {
 }
 
 void Server::AddTime(std::uint32_t seconds) {
-    SendToSelected(kAddTimeBase + seconds);
+    const std::size_t withheld = SendSelected(kAddTimeBase + seconds);
     for (StationRecord& record : stations_) {
         const int row = FindRow(record.address);
         if (row >= 0 && IsSavedRow(row) && record.status <= kCountingLimit &&
@@ -688,6 +709,7 @@ void Server::AddTime(std::uint32_t seconds) {
             record.status += seconds;
         }
     }
+    TellWithheld(withheld);
 }
 
 void Server::OnSelectionChanged() {

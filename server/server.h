@@ -205,6 +205,10 @@ private:
     std::optional<StatusWord> GrantedWord(Ipv4 address);
     // Under /orders=signed an order that gives time skips a row the console selected itself.
     bool Withheld(Ipv4 address, StatusWord word) const;
+    // Sends word to the selected rows as SendToSelected does; returns how many it withheld.
+    std::size_t SendSelected(StatusWord word);
+    // Tells the operator of rows an order skipped, once its changes are made.
+    void TellWithheld(std::size_t rows);
     // Selects the row of the station for the operator's attention.
     void SelectForAttention(int row, Ipv4 address);
     void DeclareOff(StationRecord& record);

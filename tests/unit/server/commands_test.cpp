@@ -297,6 +297,11 @@ TEST_F(CommandsTest, ASigningConsoleGivesNoTimeToRowsItSelectedItself) {
                 ElementsAre(To(kHost1, kStationPort,
                                SignedCommandBytes(0x80000003, t + 1, kHost1, kNonce1))));
     EXPECT_EQ(Record(0).status, 0u);
+    const ShownBox withheld{
+        "Signed orders: nothing was sent to 1 row that the console selected "
+        "itself.\nSelect the stations yourself, then press the button again.",
+        "Vorlek Server", BoxIcon::Information};
+    EXPECT_THAT(room.boxes.shown, ElementsAre(withheld, withheld));
 
     server->OnSelectionChanged();
     room.network.sent.clear();

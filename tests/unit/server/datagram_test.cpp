@@ -630,6 +630,8 @@ TEST(GrantTest, ReportsLowerWhatTheConsoleGrantedAndNeverRaiseIt) {
     EXPECT_TRUE(GivesTime(ModeWord(ModeCommand::Free)));
     EXPECT_FALSE(GivesTime(ModeWord(ModeCommand::Block)));
     EXPECT_FALSE(GivesTime(0x9000012C));
+    EXPECT_EQ(WithheldText(3).substr(0, 52),
+              "Signed orders: nothing was sent to 3 rows that the c");
 }
 
 }  // namespace
