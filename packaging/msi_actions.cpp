@@ -84,9 +84,9 @@ bool PropertyIs(MSIHANDLE session, const wchar_t* name, const wchar_t* value) {
                           value, -1) == CSTR_EQUAL;
 }
 
-// The program folder, ending in a backslash.
-std::wstring InstallFolder(MSIHANDLE session) {
-    std::wstring folder = Property(session, L"INSTALLDIR");
+// A folder of the installation (INSTALLDIR, the program folder), ending in a backslash.
+std::wstring FolderProperty(MSIHANDLE session, const wchar_t* name) {
+    std::wstring folder = Property(session, name);
     if (!folder.empty() && folder.back() != L'\\') {
         folder.push_back(L'\\');
     }
@@ -368,7 +368,7 @@ extern "C" __declspec(dllexport) UINT __stdcall CheckAgentSettings(MSIHANDLE ses
             return Refuse(session, std::wstring(property.name) + L" is " + property.named + L".");
         }
     }
-    const std::wstring folder = InstallFolder(session);
+    const std::wstring folder = FolderProperty(session, L"INSTALLDIR");
     const std::wstring servers = Property(session, L"SERVERS");
     bool namesAnyone = false;
     if (!servers.empty()) {
@@ -444,11 +444,25 @@ extern "C" __declspec(dllexport) UINT __stdcall FindRunningConsole(MSIHANDLE ses
                                  L"setup again; nothing was changed.");
 }
 
+// Refuses SIGN=1 while the console's data folder holds no "room.key": the package makes no key,
+// since its actions that change the computer run as the system account, and a key made by that
+// account is one that an operator's console cannot read.
+extern "C" __declspec(dllexport) UINT __stdcall FindRoomKey(MSIHANDLE session) {
+    const std::wstring folder = FolderProperty(session, L"DATADIR");
+    if (FileExists(folder + L"room.key")) {
+        return ERROR_SUCCESS;
+    }
+    return Refuse(session, L"SIGN=1 needs the console's key " + folder +
+                               L"room.key: make it there first, as the account that runs the "
+                               L"console, with \"VorlekKey.exe new room.key\". Nothing was "
+                               L"changed.");
+}
+
 // The file of a running agent cannot be replaced, but it can be renamed. An upgrade puts the
 // program aside under a name no earlier upgrade used, one above the highest there, and plans
 // both moves with it: PutProgramAside, and PutProgramBack for a rollback.
 extern "C" __declspec(dllexport) UINT __stdcall PlanProgramAside(MSIHANDLE session) {
-    const std::wstring folder = InstallFolder(session);
+    const std::wstring folder = FolderProperty(session, L"INSTALLDIR");
     if (!FileExists(folder + kAgentProgram)) {
         return ERROR_SUCCESS;
     }

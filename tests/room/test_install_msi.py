@@ -237,26 +237,38 @@ def test_agent_package_installs_with_a_user_interface_and_a_repair_keeps_its_set
         "/hold=hooks /orders=any /start=blocked")
 
 
-def test_console_package_installs_upgrades_and_uninstalls(room_factory, packages):
+def test_console_package_installs_upgrades_and_uninstalls(room_factory, packages, windows_build):
     host = room_factory(["operator"])["operator"]
     folder = host.prefix / "drive_c" / CONSOLE_FOLDER
     data = host.prefix / "drive_c" / CONSOLE_DATA
     package, earlier = packages["VorlekServer.msi"]
+    log = host.prefix / "drive_c" / "refusal.log"
+    signed_switches = CHOSEN_SWITCHES.replace(" /notices=summary", " /notices=summary /orders=signed")
+
+    # The package signs only with a key made beforehand, by the account that runs the console.
+    refused = run_msiexec(host, "/i", earlier, "SIGN=1", "/l*", "C:\\refusal.log")
+    assert refused.exit_code == INSTALL_FAILURE & 0xFF
+    assert ("SIGN=1 needs the console's key C:\\ProgramData\\Vorlek Server\\room.key: make it "
+            'there first, as the account that runs the console, with "VorlekKey.exe new '
+            'room.key". Nothing was changed.' in log.read_text(errors="replace"))
+    assert not folder.exists()
+    data.mkdir(parents=True)
+    host.install(windows_build / "release" / "VorlekKey.exe")
+    assert host.wine("VorlekKey.exe", "new", "C:\\ProgramData\\Vorlek Server\\room.key").returncode == 0
 
     first = run_msiexec(host, "/i", earlier, "HELLOS=listed", "NOTICES=summary",
-                        "JOURNAL=C:\\Journal")
+                        "JOURNAL=C:\\Journal", "SIGN=1")
     assert first.exit_code == 0, first.trace[-3000:]
-    assert sorted(p.name for p in data.iterdir()) == ["clients"]
+    assert sorted(p.name for p in data.iterdir()) == ["clients", "room.key"]
     assert first.started(MSI_NETSH) == msi_commands(CONSOLE_RULE_COMMANDS)
     assert first.started(MSI_ICACLS.split(" ")[0]) == [MSI_ICACLS]
-    assert shortcut_arguments(host, MENU_SHORTCUT) == CHOSEN_SWITCHES
+    assert shortcut_arguments(host, MENU_SHORTCUT) == signed_switches
 
     # Nothing is installed or removed while the console runs, and the log says why.
     start_shortcut(host, MENU_SHORTCUT)
     assert roomlib.wait_until(
         lambda: host.probe("get-text", "Vorlek Server").returncode == 0, START_TIMEOUT)
     (pid, _), = host_processes(host, "VorlekServer.exe").items()
-    log = host.prefix / "drive_c" / "refusal.log"
     for action, words in (("/i", "run setup again; nothing was changed."),
                           ("/x", "uninstall again; nothing was removed.")):
         refused = run_msiexec(host, action, package if action == "/i" else earlier,
@@ -271,7 +283,7 @@ def test_console_package_installs_upgrades_and_uninstalls(room_factory, packages
     (data / "clients").write_bytes(OPERATORS_LIST)
     assert run_msiexec(host, "/i", package, ui="/qr").exit_code == 0
     assert (data / "clients").read_bytes() == OPERATORS_LIST
-    assert shortcut_arguments(host, MENU_SHORTCUT) == CHOSEN_SWITCHES
+    assert shortcut_arguments(host, MENU_SHORTCUT) == signed_switches
 
     uninstall = run_msiexec(host, "/x", package)
     assert uninstall.exit_code == 0
