@@ -132,6 +132,7 @@ Function SignPage
     Pop $0
     ${NSD_CreateCheckbox} 0 0 100% 12u "Sign the orders to the stations (/orders=signed)"
     Pop $SignBox
+    ${NSD_SetFocus} $SignBox
     ${If} $Sign == "1"
         ${NSD_Check} $SignBox
     ${EndIf}

@@ -775,6 +775,28 @@ def test_agent_installer_page_keeps_an_unchanged_list_and_writes_a_typed_one(roo
     assert not (folder / "setup.log").exists()
 
 
+def test_console_installer_page_signs_orders_and_shows_the_public_line(room_factory, release):
+    room = room_factory(["operator"])
+    host = room["operator"]
+    window = "Vorlek Server Setup "
+    setup = host.start(release / "VorlekServer-setup.exe")
+    for header in ("Stations\n", "Sign orders\n"):
+        assert host.probe("click", window, NEXT).returncode == 0
+        assert roomlib.wait_until(
+            lambda: host.probe("get-text", window, PAGE_HEADER).stdout == header, START_TIMEOUT)
+    press_keys(room, "space")
+    assert host.probe("click", window, NEXT).returncode == 0
+    closed = host.probe("close-box", window.strip(), "30000")
+    line = (host.prefix / "drive_c" / CONSOLE_DATA / "roomkey.pub").read_bytes().decode()
+    assert roomlib.parse_boxes(closed.stdout.replace("closed ", "", 1)) == [
+        (window.strip(), KEY_MADE + line.strip())]
+    assert roomlib.wait_until(
+        lambda: host.probe("state", window, NEXT).stdout.startswith("enabled=1"), START_TIMEOUT)
+    assert host.probe("click", window, NEXT).returncode == 0
+    assert setup.wait(START_TIMEOUT) == 0
+    assert shortcut_arguments(host, MENU_SHORTCUT) == "/hellos=any /notices=each /orders=signed"
+
+
 def test_installers_go_to_the_folder_of_the_d_switch_and_upgrade_there(room_factory, release):
     station = room_factory(["station"])["station"]
     folder = station.prefix / "drive_c" / "Room Agent"
