@@ -478,7 +478,7 @@ Section "Uninstall"
     Delete "$INSTDIR\${SETUP_LOG}"
     Call un.RemoveFirewallRule
     !insertmacro RemoveUninstallEntry
-    ; "servers", "roomkeys" and "BLOCKED.BMP" are the operator's settings of this station and stay, so a
-    ; later installation finds them; so does the folder then.
+    ; "servers", "roomkeys" and "BLOCKED.BMP" are the operator's settings of this station and
+    ; stay, so a later installation finds them; so does the folder then.
     RMDir "$INSTDIR"
 SectionEnd

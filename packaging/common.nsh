@@ -101,7 +101,8 @@ VIFileVersion "${VERSION}.0"
 ; Reads the option OPTION (as "/HOLD=") of the command line in $R0 into VAR when it is given:
 ; one of the values FIRST and SECOND, in the letters of the value. Any other value ends the run.
 !macro ReadSwitchOption OPTION VAR FIRST SECOND
-    !insertmacro ReadSwitchChoice "${OPTION}" ${VAR} "${FIRST}" "${SECOND}" "" "neither ${FIRST} nor ${SECOND}"
+    !insertmacro ReadSwitchChoice "${OPTION}" ${VAR} "${FIRST}" "${SECOND}" "" \
+        "neither ${FIRST} nor ${SECOND}"
 !macroend
 ; The same with a third value; NAMED is how the refusal names the values.
 !macro ReadSwitchChoice OPTION VAR FIRST SECOND THIRD NAMED

@@ -398,17 +398,18 @@ extern "C" __declspec(dllexport) UINT __stdcall CheckAgentSettings(MSIHANDLE ses
     return ERROR_SUCCESS;
 }
 
+// "servers" and "roomkeys" written as CheckAgentSettings planned, and put back on a rollback.
 extern "C" __declspec(dllexport) UINT __stdcall WriteServers(MSIHANDLE session) {
-    return WriteListFile(session, L"servers");
+    return WriteListFile(session, kServersFile.name);
 }
 extern "C" __declspec(dllexport) UINT __stdcall PutServersBack(MSIHANDLE session) {
-    return PutListFileBack(session, L"servers");
+    return PutListFileBack(session, kServersFile.name);
 }
 extern "C" __declspec(dllexport) UINT __stdcall WriteRoomKeys(MSIHANDLE session) {
-    return WriteListFile(session, L"roomkeys");
+    return WriteListFile(session, kRoomKeysFile.name);
 }
 extern "C" __declspec(dllexport) UINT __stdcall PutRoomKeysBack(MSIHANDLE session) {
-    return PutListFileBack(session, L"roomkeys");
+    return PutListFileBack(session, kRoomKeysFile.name);
 }
 
 // The setup program's checks of /SERVERS= and /ROOMKEYS=, by the rules of SERVERS and ROOMKEYS:
