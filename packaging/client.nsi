@@ -1,10 +1,11 @@
 ; VorlekClient-setup.exe: installs the workstation agent.
 ;
 ; Silent use: VorlekClient-setup.exe /S /SERVERS=address[,address...] [/HOLD=device|hooks]
-; [/ORDERS=any|servers] [/START=available|blocked] [/COUNTDOWN=off|on] [/D=folder] (/D= last,
-; without quotes). Without /SERVERS= an existing "servers" stays as it is; without /HOLD=,
-; /ORDERS=, /START= and /COUNTDOWN= an upgrade keeps the switches of the installation before it, and a first installation chooses
-; them (see ChooseSwitches).
+; [/ORDERS=any|servers|signed] [/ROOMKEYS=line[|line...]] [/START=available|blocked]
+; [/COUNTDOWN=off|on] [/D=folder] (/D= last, without quotes). Without /SERVERS= an existing
+; "servers" stays as it is, and without /ROOMKEYS= an existing "roomkeys"; without /HOLD=,
+; /ORDERS=, /START= and /COUNTDOWN= an upgrade keeps the switches of the installation before it,
+; and a first installation chooses them (see ChooseSwitches).
 
 !define PRODUCT "Vorlek Client"
 !define PROGRAM "VorlekClient.exe"
@@ -25,8 +26,10 @@ Var ServersGiven    ; 1 when "servers" is to be written from $Servers
 Var ServersInFile   ; the entries of an existing "servers", as the page showed them
 Var ServersLines    ; the content of "servers" to write
 Var ServersField
+Var RoomKeysGiven   ; 1 when "roomkeys" is to be written from $RoomKeysLines
+Var RoomKeysLines   ; the content of "roomkeys" to write: the consoles' public lines
 Var Hold            ; the agent's /hold= value: "device", "hooks", or "" while not chosen
-Var Orders          ; its /orders= value: "any", "servers", or "" while not chosen
+Var Orders          ; its /orders= value: "any", "servers", "signed", or "" while not chosen
 Var OrdersBox
 Var Start           ; its /start= value: "available", "blocked", or "" while not chosen
 Var StartBox
@@ -41,6 +44,8 @@ Var DeviceThere     ; 1 when the input-lock device opens
 !define COUNTDOWN_VALUE "Countdown"
 ; Under /orders=servers without a console in "servers" the agent stops at every start.
 !define NOBODY_TO_OBEY "/orders=servers needs the address of a console: with none, the agent would obey nobody and stop at every start."
+; Under /orders=signed without a usable "roomkeys" the agent refuses to start.
+!define NO_ROOM_KEYS "/orders=signed needs the public line of every console (/ROOMKEYS=): without a usable $\"roomkeys$\" the agent would refuse to start."
 
 ; Setup never ends or starts an agent: it often runs as another user, or silently in session 0,
 ; where an agent would hold port 10001 out of sight and keep the next logon's agent from binding
@@ -76,6 +81,30 @@ Function ParseServers
     ${Else}
         StrCpy $0 "The addresses could not be checked: $PLUGINSDIR\${ACTIONS} did not load."
     ${EndIf}
+FunctionEnd
+
+; Reads /ROOMKEYS= of the command line in $R0, when it is given, into $RoomKeysLines by the rule
+; that the agent's package checks ROOMKEYS with; a refusal ends the run. The value runs up to the
+; next blank and slash: a public line's BASE64 holds slashes, but never after a blank.
+Function ReadRoomKeysOption
+    ${WordFind} $R0 "/ROOMKEYS=" "E+1}" $2
+    ${If} ${Errors}
+        Return
+    ${EndIf}
+    ${WordFind} $2 " /" "+1{" $2
+    StrCpy $RoomKeysGiven 1
+    System::Call `$PLUGINSDIR\${ACTIONS}::RoomKeysLines(w r2, w .r1, i ${NSIS_MAX_STRLEN}) i .r0 ?u`
+    ${If} $0 == 1
+        StrCpy $RoomKeysLines $1
+        Return
+    ${ElseIf} $0 == 0
+        StrCpy $0 $1
+    ${Else}
+        StrCpy $0 "The public lines could not be checked: $PLUGINSDIR\${ACTIONS} did not load."
+    ${EndIf}
+    !insertmacro Report "/ROOMKEYS=: $0 Nothing was changed."
+    SetErrorLevel ${EXIT_UNCHANGED}
+    Quit
 FunctionEnd
 
 ; The first word of the line in $1, in $1, as the agent reads it: any white space (blank, tab,
@@ -171,7 +200,9 @@ Function .onInit
         ${EndIf}
     ${EndIf}
     !insertmacro ReadSwitchOption "/HOLD=" $Hold "device" "hooks"
-    !insertmacro ReadSwitchOption "/ORDERS=" $Orders "any" "servers"
+    !insertmacro ReadSwitchChoice "/ORDERS=" $Orders "any" "servers" "signed" \
+        "not any, servers or signed"
+    Call ReadRoomKeysOption
     !insertmacro ReadSwitchOption "/START=" $Start "available" "blocked"
     !insertmacro ReadSwitchOption "/COUNTDOWN=" $Countdown "off" "on"
     ; Without the options an upgrade keeps the earlier installation's choice; an installation
@@ -214,10 +245,18 @@ Function ServersPage
     ${NSD_CreateText} 0 40u 100% 12u $Servers
     Pop $ServersField
     ${NSD_SetFocus} $ServersField
-    ${NSD_CreateCheckbox} 0 58u 100% 12u "Obey only these consoles (/orders=servers)"
-    Pop $OrdersBox
-    ${If} $Orders == "servers"
+    ; Signed orders are chosen by /ORDERS=signed only; the page shows the choice and keeps it.
+    ${If} $Orders == "signed"
+        ${NSD_CreateCheckbox} 0 58u 100% 12u "Obey only orders signed by a console in $\"roomkeys$\" (/orders=signed)"
+        Pop $OrdersBox
         ${NSD_Check} $OrdersBox
+        EnableWindow $OrdersBox 0
+    ${Else}
+        ${NSD_CreateCheckbox} 0 58u 100% 12u "Obey only these consoles (/orders=servers)"
+        Pop $OrdersBox
+        ${If} $Orders == "servers"
+            ${NSD_Check} $OrdersBox
+        ${EndIf}
     ${EndIf}
     ${NSD_CreateCheckbox} 0 72u 100% 12u "Lock the station until the console gives it time"
     Pop $StartBox
@@ -246,15 +285,18 @@ Function ServersPageLeave
     ${If} $Servers != $ServersInFile
         StrCpy $ServersGiven 1
     ${EndIf}
-    ${NSD_GetState} $OrdersBox $0
-    ${If} $0 != ${BST_CHECKED}
-        StrCpy $Orders "any"
-    ${ElseIf} $Servers == ""
-        MessageBox MB_OK|MB_ICONEXCLAMATION "${NOBODY_TO_OBEY}"
-        ${NSD_SetFocus} $ServersField
-        Abort
-    ${Else}
-        StrCpy $Orders "servers"
+    ; The box of signed orders is disabled: that choice stays as given.
+    ${If} $Orders != "signed"
+        ${NSD_GetState} $OrdersBox $0
+        ${If} $0 != ${BST_CHECKED}
+            StrCpy $Orders "any"
+        ${ElseIf} $Servers == ""
+            MessageBox MB_OK|MB_ICONEXCLAMATION "${NOBODY_TO_OBEY}"
+            ${NSD_SetFocus} $ServersField
+            Abort
+        ${Else}
+            StrCpy $Orders "servers"
+        ${EndIf}
     ${EndIf}
     ${NSD_GetState} $StartBox $0
     ${If} $0 == ${BST_CHECKED}
@@ -283,8 +325,8 @@ FunctionEnd
 
 ; Chooses the switches that were neither given nor kept from the earlier installation: the
 ; input-lock device holds the input where it opens, the agent's hooks where it does not; the
-; agent obeys only its consoles once "servers" will name one. $0 is 0 when the switches leave
-; the agent nobody to obey.
+; agent obeys only its consoles once "servers" will name one. $0 is "" when the agent can start
+; under the switches, else why it cannot.
 Function ChooseSwitches
     ${If} $ServersGiven == 1
         StrCpy $5 $ServersLines
@@ -314,10 +356,16 @@ Function ChooseSwitches
     ${If} $Countdown == ""
         StrCpy $Countdown "off"
     ${EndIf}
-    StrCpy $0 1
+    StrCpy $0 ""
     ${If} $Orders == "servers"
     ${AndIf} $5 == ""
-        StrCpy $0 0
+        StrCpy $0 "${NOBODY_TO_OBEY}"
+    ${ElseIf} $Orders == "signed"
+    ${AndIf} $RoomKeysGiven != 1
+        System::Call `$PLUGINSDIR\${ACTIONS}::HasRoomKeys(w "$INSTDIR\roomkeys") i .r1 ?u`
+        ${If} $1 != 1
+            StrCpy $0 "${NO_ROOM_KEYS}"
+        ${EndIf}
     ${EndIf}
 FunctionEnd
 
@@ -325,8 +373,8 @@ Section "Vorlek Client"
     SetShellVarContext all
 
     Call ChooseSwitches
-    ${If} $0 != 1
-        !insertmacro GiveUp "${NOBODY_TO_OBEY} Nothing was changed."
+    ${If} $0 != ""
+        !insertmacro GiveUp "$0 Nothing was changed."
     ${EndIf}
 
     ClearErrors
@@ -356,6 +404,16 @@ Section "Vorlek Client"
         ${EndIf}
     ${ElseIfNot} ${FileExists} "$INSTDIR\servers"
         !insertmacro Report "No console address was given (/SERVERS=): the agent will look for its consoles by broadcast."
+    ${EndIf}
+
+    ${If} $RoomKeysGiven == 1
+        ClearErrors
+        FileOpen $0 "$INSTDIR\roomkeys" w
+        FileWrite $0 $RoomKeysLines
+        FileClose $0
+        ${If} ${Errors}
+            !insertmacro Report "$INSTDIR\roomkeys could not be written: under /orders=signed the agent refuses to start until it is."
+        ${EndIf}
     ${EndIf}
 
     ; A shortcut in the common Startup folder starts the agent at every user's logon with the
@@ -420,7 +478,7 @@ Section "Uninstall"
     Delete "$INSTDIR\${SETUP_LOG}"
     Call un.RemoveFirewallRule
     !insertmacro RemoveUninstallEntry
-    ; "servers" and "BLOCKED.BMP" are the operator's settings of this station and stay, so a
-    ; later installation finds them; so does the folder then.
+    ; "servers", "roomkeys" and "BLOCKED.BMP" are the operator's settings of this station and
+    ; stay, so a later installation finds them; so does the folder then.
     RMDir "$INSTDIR"
 SectionEnd

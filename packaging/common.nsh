@@ -101,6 +101,11 @@ VIFileVersion "${VERSION}.0"
 ; Reads the option OPTION (as "/HOLD=") of the command line in $R0 into VAR when it is given:
 ; one of the values FIRST and SECOND, in the letters of the value. Any other value ends the run.
 !macro ReadSwitchOption OPTION VAR FIRST SECOND
+    !insertmacro ReadSwitchChoice "${OPTION}" ${VAR} "${FIRST}" "${SECOND}" "" \
+        "neither ${FIRST} nor ${SECOND}"
+!macroend
+; The same with a third value; NAMED is how the refusal names the values.
+!macro ReadSwitchChoice OPTION VAR FIRST SECOND THIRD NAMED
     ClearErrors
     ${GetOptions} $R0 "${OPTION}" ${VAR}
     ${If} ${Errors}
@@ -109,8 +114,12 @@ VIFileVersion "${VERSION}.0"
         StrCpy ${VAR} "${FIRST}"
     ${ElseIf} ${VAR} == "${SECOND}"
         StrCpy ${VAR} "${SECOND}"
+    !if "${THIRD}" != ""
+    ${ElseIf} ${VAR} == "${THIRD}"
+        StrCpy ${VAR} "${THIRD}"
+    !endif
     ${Else}
-        !insertmacro Report `${OPTION}: "${VAR}" is neither ${FIRST} nor ${SECOND}. Nothing was changed.`
+        !insertmacro Report `${OPTION}: "${VAR}" is ${NAMED}. Nothing was changed.`
         SetErrorLevel ${EXIT_UNCHANGED}
         Quit
     ${EndIf}

@@ -8,12 +8,14 @@
 #include <msiquery.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "link/host_list.h"
+#include "link/signed_order.h"
 
 namespace {
 
@@ -27,22 +29,28 @@ constexpr wchar_t kConsoleWindowClass[] = L"VorlekServerWndClass";
 // Separates the folder from the rest in a deferred action's data; no path holds it.
 constexpr wchar_t kDataSeparator = L'|';
 
-// The agent's switches that the package writes into its shortcut, each with its two values.
+// The agent's switches that the package writes into its shortcut, each with its values and
+// how a refusal names them.
 struct SwitchProperty {
     const wchar_t* name;
-    const wchar_t* first;
-    const wchar_t* second;
+    std::array<const wchar_t*, 3> values;
+    const wchar_t* named;
 };
 constexpr SwitchProperty kAgentSwitches[] = {
-    {L"HOLD", L"device", L"hooks"},
-    {L"ORDERS", L"any", L"servers"},
-    {L"START", L"available", L"blocked"},
-    {L"COUNTDOWN", L"off", L"on"},
+    {L"HOLD", {L"device", L"hooks"}, L"device or hooks"},
+    {L"ORDERS", {L"any", L"servers", L"signed"}, L"any, servers or signed"},
+    {L"START", {L"available", L"blocked"}, L"available or blocked"},
+    {L"COUNTDOWN", {L"off", L"on"}, L"off or on"},
 };
 
 constexpr char kNobodyToObey[] =
     "ORDERS=servers needs the address of a console (SERVERS): with none, the agent would obey "
     "nobody and stop at every start.";
+constexpr char kNoRoomKeys[] =
+    "ORDERS=signed needs the public line of every console (ROOMKEYS): without a usable "
+    "\"roomkeys\" the agent would refuse to start.";
+// Separates the public lines in ROOMKEYS and /ROOMKEYS=.
+constexpr char kRoomKeysSeparator = '|';
 
 class Record {
 public:
@@ -76,9 +84,9 @@ bool PropertyIs(MSIHANDLE session, const wchar_t* name, const wchar_t* value) {
                           value, -1) == CSTR_EQUAL;
 }
 
-// The program folder, ending in a backslash.
-std::wstring InstallFolder(MSIHANDLE session) {
-    std::wstring folder = Property(session, L"INSTALLDIR");
+// A folder of the installation (INSTALLDIR, the program folder), ending in a backslash.
+std::wstring FolderProperty(MSIHANDLE session, const wchar_t* name) {
+    std::wstring folder = Property(session, name);
     if (!folder.empty() && folder.back() != L'\\') {
         folder.push_back(L'\\');
     }
@@ -210,6 +218,130 @@ bool WriteFileBytes(const std::wstring& path, std::string_view bytes) {
     return false;
 }
 
+// A file that the package writes from a property, as the system, with the deferred action that
+// writes it and the rollback action that puts it back.
+struct ListFile {
+    const wchar_t* name;
+    const wchar_t* write;
+    const wchar_t* putBack;
+};
+constexpr ListFile kServersFile{L"servers", L"WriteServers", L"PutServersBack"};
+constexpr ListFile kRoomKeysFile{L"roomkeys", L"WriteRoomKeys", L"PutRoomKeysBack"};
+
+// Plans the writing of lines into file, with its rollback holding what the file is now (1 and
+// its bytes, 0 when there is none, nothing when it cannot be read).
+void PlanListFile(MSIHANDLE session, const std::wstring& folder, const ListFile& file,
+                  const std::string& lines) {
+    MsiSetPropertyW(session, file.write, Joined(folder, Wide(lines)).c_str());
+    const std::wstring path = folder + file.name;
+    if (const std::optional<std::wstring> before = FileBytes(path)) {
+        MsiSetPropertyW(session, file.putBack, Joined(folder, L"1" + *before).c_str());
+    } else if (!FileExists(path)) {
+        MsiSetPropertyW(session, file.putBack, Joined(folder, L"0").c_str());
+    }
+}
+
+// Writes the file as planned.
+UINT WriteListFile(MSIHANDLE session, const std::wstring& name) {
+    const ActionData data = DataOf(session);
+    const std::wstring path = data.folder + name;
+    if (data.folder.empty()) {
+        return Refuse(session, L"The folder of \"" + name + L"\" is unknown; nothing was changed.");
+    }
+    if (!WriteFileBytes(path, Utf8(data.rest))) {
+        return Refuse(session, path + L" could not be written (error " +
+                                   std::to_wstring(GetLastError()) + L"); nothing was changed.");
+    }
+    return ERROR_SUCCESS;
+}
+
+// The rollback of WriteListFile: the file as it was, or none when there was none.
+UINT PutListFileBack(MSIHANDLE session, const std::wstring& name) {
+    const ActionData data = DataOf(session);
+    const std::wstring path = data.folder + name;
+    if (data.rest.starts_with(L'1')) {
+        std::string bytes;
+        for (const wchar_t c : std::wstring_view(data.rest).substr(1)) {
+            bytes.push_back(static_cast<char>(c));
+        }
+        WriteFileBytes(path, bytes);
+    } else if (data.rest == L"0") {
+        DeleteFileW(path.c_str());
+    }
+    return ERROR_SUCCESS;
+}
+
+// "roomkeys" written from the public lines an administrator gave: lines separated by '|',
+// blanks around them allowed, each a line that the agent reads as a key. lines holds one per
+// line, each ended by CR LF; problem says why the entries cannot stand, and is empty when they
+// can.
+struct RoomKeysText {
+    std::string lines;
+    std::string problem;
+};
+
+std::string_view Trimmed(std::string_view text) {
+    const std::size_t first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+RoomKeysText RoomKeysFromEntries(std::string_view entries) {
+    // A refusal quotes the start of a line: enough to tell which it is.
+    constexpr std::size_t kQuoted = 24;
+    RoomKeysText text;
+    for (std::size_t at = 0; at <= entries.size();) {
+        const std::size_t end = std::min(entries.find(kRoomKeysSeparator, at), entries.size());
+        const std::string_view entry = Trimmed(entries.substr(at, end - at));
+        if (entry.empty()) {
+            return {{}, "A public line is missing in \"" + std::string(entries) + "\"."};
+        }
+        // The agent reads a line of at most its limit with the line end, and no line in it.
+        if (entry.size() + 2 > vorlek::kRoomKeysLineLimit ||
+            entry.find_first_of("\r\n") != std::string_view::npos ||
+            !vorlek::ReadPublicKeyLine(entry)) {
+            const std::string quoted(entry.substr(0, kQuoted));
+            return {{},
+                    "\"" + quoted + (entry.size() > kQuoted ? "..." : "") +
+                        "\" is not a public line of VorlekKey.exe (vorlek-p256 BASE64 comment)."};
+        }
+        text.lines.append(entry).append("\r\n");
+        at = end + 1;
+    }
+    return text;
+}
+
+// Whether the agent would start with the "roomkeys" at path.
+bool HoldsRoomKeys(const std::wstring& path) {
+    std::FILE* file = _wfopen(path.c_str(), L"rt");
+    if (file == nullptr) {
+        return false;
+    }
+    const bool holds = vorlek::ReadRoomKeys(file).has_value();
+    std::fclose(file);
+    return holds;
+}
+
+// What the setup program is handed: lines (1) or the problem (0), in at most size characters
+// with the terminating null; tooLong says what cannot be handed back whole.
+int Answer(const std::string& problem, const std::string& lines, const wchar_t* tooLong,
+           wchar_t* out, int size) {
+    if (size <= 0) {
+        return 0;
+    }
+    bool usable = problem.empty();
+    std::wstring answer = Wide(usable ? lines : problem);
+    if (answer.size() >= static_cast<std::size_t>(size)) {
+        usable = false;
+        answer = std::wstring(tooLong) + L" for the setup program.";
+        answer.resize(std::min(answer.size(), static_cast<std::size_t>(size - 1)));
+    }
+    out[answer.copy(out, answer.size())] = L'\0';
+    return usable ? 1 : 0;
+}
+
 }  // namespace
 
 // Sets INPUT_LOCK_DEVICE to 1 when the device opens, so that the package can choose the agent's
@@ -224,19 +356,19 @@ extern "C" __declspec(dllexport) UINT __stdcall FindInputLockDevice(MSIHANDLE se
     return ERROR_SUCCESS;
 }
 
-// Checks the switches' values and SERVERS by the rules the agent reads "servers" with, and plans
-// WriteServers, with PutServersBack holding what "servers" is now (1 and its bytes, 0 when there
-// is none, nothing when it cannot be read); refuses ORDERS=servers when neither SERVERS nor an
-// existing "servers" names a console.
+// Checks the switches' values, SERVERS by the rules the agent reads "servers" with and ROOMKEYS
+// by those of "roomkeys", and plans the writing of each file given (see PlanListFile); refuses
+// ORDERS=servers when neither SERVERS nor an existing "servers" names a console, and
+// ORDERS=signed when neither ROOMKEYS nor an existing "roomkeys" holds a usable key.
 extern "C" __declspec(dllexport) UINT __stdcall CheckAgentSettings(MSIHANDLE session) {
     for (const SwitchProperty& property : kAgentSwitches) {
-        if (!PropertyIs(session, property.name, property.first) &&
-            !PropertyIs(session, property.name, property.second)) {
-            return Refuse(session, std::wstring(property.name) + L" is " + property.first +
-                                       L" or " + property.second + L".");
+        if (std::none_of(property.values.begin(), property.values.end(), [&](const wchar_t* value) {
+                return value != nullptr && PropertyIs(session, property.name, value);
+            })) {
+            return Refuse(session, std::wstring(property.name) + L" is " + property.named + L".");
         }
     }
-    const std::wstring folder = InstallFolder(session);
+    const std::wstring folder = FolderProperty(session, L"INSTALLDIR");
     const std::wstring servers = Property(session, L"SERVERS");
     bool namesAnyone = false;
     if (!servers.empty()) {
@@ -244,13 +376,7 @@ extern "C" __declspec(dllexport) UINT __stdcall CheckAgentSettings(MSIHANDLE ses
         if (!text.problem.empty()) {
             return Refuse(session, L"SERVERS: " + Wide(text.problem) + L" Nothing was changed.");
         }
-        MsiSetPropertyW(session, L"WriteServers", Joined(folder, Wide(text.lines)).c_str());
-        const std::wstring path = folder + L"servers";
-        if (const std::optional<std::wstring> before = FileBytes(path)) {
-            MsiSetPropertyW(session, L"PutServersBack", Joined(folder, L"1" + *before).c_str());
-        } else if (!FileExists(path)) {
-            MsiSetPropertyW(session, L"PutServersBack", Joined(folder, L"0").c_str());
-        }
+        PlanListFile(session, folder, kServersFile, text.lines);
         namesAnyone = !text.lines.empty();
     } else if (std::FILE* file = _wfopen((folder + L"servers").c_str(), L"rt")) {
         namesAnyone = vorlek::NamesAnyHost(file);
@@ -259,57 +385,51 @@ extern "C" __declspec(dllexport) UINT __stdcall CheckAgentSettings(MSIHANDLE ses
     if (!namesAnyone && PropertyIs(session, L"ORDERS", L"servers")) {
         return Refuse(session, Wide(kNobodyToObey));
     }
-    return ERROR_SUCCESS;
-}
-
-// Writes "servers" as planned.
-extern "C" __declspec(dllexport) UINT __stdcall WriteServers(MSIHANDLE session) {
-    const ActionData data = DataOf(session);
-    const std::wstring path = data.folder + L"servers";
-    if (data.folder.empty()) {
-        return Refuse(session, L"The folder of \"servers\" is unknown; nothing was changed.");
-    }
-    if (!WriteFileBytes(path, Utf8(data.rest))) {
-        return Refuse(session, path + L" could not be written (error " +
-                                   std::to_wstring(GetLastError()) + L"); nothing was changed.");
-    }
-    return ERROR_SUCCESS;
-}
-
-// The rollback of WriteServers: "servers" as it was, or none when there was none.
-extern "C" __declspec(dllexport) UINT __stdcall PutServersBack(MSIHANDLE session) {
-    const ActionData data = DataOf(session);
-    const std::wstring path = data.folder + L"servers";
-    if (data.rest.starts_with(L'1')) {
-        std::string bytes;
-        for (const wchar_t c : std::wstring_view(data.rest).substr(1)) {
-            bytes.push_back(static_cast<char>(c));
+    const std::wstring roomKeys = Property(session, L"ROOMKEYS");
+    if (!roomKeys.empty()) {
+        const RoomKeysText text = RoomKeysFromEntries(Utf8(roomKeys));
+        if (!text.problem.empty()) {
+            return Refuse(session, L"ROOMKEYS: " + Wide(text.problem) + L" Nothing was changed.");
         }
-        WriteFileBytes(path, bytes);
-    } else if (data.rest == L"0") {
-        DeleteFileW(path.c_str());
+        PlanListFile(session, folder, kRoomKeysFile, text.lines);
+    } else if (PropertyIs(session, L"ORDERS", L"signed") && !HoldsRoomKeys(folder + L"roomkeys")) {
+        return Refuse(session, Wide(kNoRoomKeys));
     }
     return ERROR_SUCCESS;
 }
 
-// The setup program's check of /SERVERS=, by the rule of SERVERS: entries in, and out the lines
-// of "servers" (1) or why the entries cannot stand (0), in at most size characters with the
-// terminating null.
+// "servers" and "roomkeys" written as CheckAgentSettings planned, and put back on a rollback.
+extern "C" __declspec(dllexport) UINT __stdcall WriteServers(MSIHANDLE session) {
+    return WriteListFile(session, kServersFile.name);
+}
+extern "C" __declspec(dllexport) UINT __stdcall PutServersBack(MSIHANDLE session) {
+    return PutListFileBack(session, kServersFile.name);
+}
+extern "C" __declspec(dllexport) UINT __stdcall WriteRoomKeys(MSIHANDLE session) {
+    return WriteListFile(session, kRoomKeysFile.name);
+}
+extern "C" __declspec(dllexport) UINT __stdcall PutRoomKeysBack(MSIHANDLE session) {
+    return PutListFileBack(session, kRoomKeysFile.name);
+}
+
+// The setup program's checks of /SERVERS= and /ROOMKEYS=, by the rules of SERVERS and ROOMKEYS:
+// entries in, and out the lines of the file (1) or why the entries cannot stand (0), in at most
+// size characters with the terminating null.
 extern "C" __declspec(dllexport) int __stdcall HostListLines(const wchar_t* entries, wchar_t* out,
                                                              int size) {
-    if (size <= 0) {
-        return 0;
-    }
     const vorlek::HostListText text = vorlek::HostListFromEntries(Utf8(entries));
-    bool usable = text.problem.empty();
-    std::wstring answer = Wide(usable ? text.lines : text.problem);
-    if (answer.size() >= static_cast<std::size_t>(size)) {
-        usable = false;
-        answer = L"The list of addresses is too long for the setup program.";
-        answer.resize(std::min(answer.size(), static_cast<std::size_t>(size - 1)));
-    }
-    out[answer.copy(out, answer.size())] = L'\0';
-    return usable ? 1 : 0;
+    return Answer(text.problem, text.lines, L"The list of addresses is too long", out, size);
+}
+extern "C" __declspec(dllexport) int __stdcall RoomKeysLines(const wchar_t* entries, wchar_t* out,
+                                                             int size) {
+    const RoomKeysText text = RoomKeysFromEntries(Utf8(entries));
+    return Answer(text.problem, text.lines, L"The public lines are too long", out, size);
+}
+
+// The setup program's check of an existing "roomkeys" for /ORDERS=signed: 1 when the agent
+// would start with it.
+extern "C" __declspec(dllexport) int __stdcall HasRoomKeys(const wchar_t* path) {
+    return HoldsRoomKeys(path) ? 1 : 0;
 }
 
 // Refuses to install or remove the console while it runs: it keeps the stations' time in memory
@@ -325,11 +445,25 @@ extern "C" __declspec(dllexport) UINT __stdcall FindRunningConsole(MSIHANDLE ses
                                  L"setup again; nothing was changed.");
 }
 
+// Refuses SIGN=1 while the console's data folder holds no "room.key": the package makes no key,
+// since its actions that change the computer run as the system account, and a key made by that
+// account is one that an operator's console cannot read.
+extern "C" __declspec(dllexport) UINT __stdcall FindRoomKey(MSIHANDLE session) {
+    const std::wstring folder = FolderProperty(session, L"DATADIR");
+    if (FileExists(folder + L"room.key")) {
+        return ERROR_SUCCESS;
+    }
+    return Refuse(session, L"SIGN=1 needs the console's key " + folder +
+                               L"room.key: make it there first, as the account that runs the "
+                               L"console, with \"VorlekKey.exe new room.key\". Nothing was "
+                               L"changed.");
+}
+
 // The file of a running agent cannot be replaced, but it can be renamed. An upgrade puts the
 // program aside under a name no earlier upgrade used, one above the highest there, and plans
 // both moves with it: PutProgramAside, and PutProgramBack for a rollback.
 extern "C" __declspec(dllexport) UINT __stdcall PlanProgramAside(MSIHANDLE session) {
-    const std::wstring folder = InstallFolder(session);
+    const std::wstring folder = FolderProperty(session, L"INSTALLDIR");
     if (!FileExists(folder + kAgentProgram)) {
         return ERROR_SUCCESS;
     }

@@ -1,9 +1,10 @@
 ; VorlekServer-setup.exe: installs the operator console.
 ;
 ; Silent use: VorlekServer-setup.exe /S [/HELLOS=any|listed] [/NOTICES=each|summary]
-; [/JOURNAL=folder] [/D=folder]   (/D= last, without quotes). Without /HELLOS=, /NOTICES= or
-; /JOURNAL= an upgrade keeps the switch of the installation before it; a first installation lets
-; any station say hello, shows every notice in a box of its own and keeps no journal.
+; [/JOURNAL=folder] [/SIGN=0|1] [/D=folder]   (/D= last, without quotes). Without /HELLOS=,
+; /NOTICES=, /JOURNAL= or /SIGN= an upgrade keeps the switch of the installation before it; a
+; first installation lets any station say hello, shows every notice in a box of its own, keeps
+; no journal and does not sign its orders.
 
 !define PRODUCT "Vorlek Server"
 !define PROGRAM "VorlekServer.exe"
@@ -15,11 +16,18 @@
 ; whatever the system's language calls it), since the program folder is the administrators'.
 !define DATA_DIR "$APPDATA\${PRODUCT}"
 !define USERS_MAY_CHANGE `"$SYSDIR\icacls.exe" "${DATA_DIR}" /grant *S-1-5-32-545:(OI)(CI)M`
+; The key tool, installed beside the console. Under /orders=signed the console signs with the key
+; "room.key" of its data folder; the key's public line is saved beside it for the stations'
+; "roomkeys".
+!define KEY_TOOL "VorlekKey.exe"
+!define ROOM_KEY "${DATA_DIR}\room.key"
+!define PUBLIC_LINE_FILE "${DATA_DIR}\roomkey.pub"
 
 ; The switch the installation chose is kept with its uninstall entry, for the next upgrade.
 !define HELLOS_VALUE "Hellos"
 !define NOTICES_VALUE "Notices"
 !define JOURNAL_VALUE "Journal"
+!define SIGN_VALUE "Sign"
 
 !include "${SOURCE_DIR}/common.nsh"
 !include nsDialogs.nsh
@@ -30,11 +38,17 @@ Var Notices         ; the console's /notices= value: "each" or "summary"
 Var NoticesBox
 Var Journal         ; the console's /journal= folder, empty for none
 Var JournalBox
+Var Sign            ; 1 when the console signs its orders (/orders=signed), else 0
+Var SignBox
 
 !insertmacro MUI_PAGE_DIRECTORY
 ; The blank caption keeps the window's title the same on every page, as the standard pages do.
 PageEx custom
     PageCallbacks HellosPage HellosPageLeave
+    Caption " "
+PageExEnd
+PageEx custom
+    PageCallbacks SignPage SignPageLeave
     Caption " "
 PageExEnd
 !insertmacro MUI_PAGE_INSTFILES
@@ -63,6 +77,13 @@ Function .onInit
     ${GetOptions} $R0 "/JOURNAL=" $Journal
     ${If} ${Errors}
         ReadRegStr $Journal HKLM "${UNINSTALL_KEY}" "${JOURNAL_VALUE}"
+    ${EndIf}
+    !insertmacro ReadSwitchOption "/SIGN=" $Sign "0" "1"
+    ${If} $Sign == ""
+        ReadRegStr $Sign HKLM "${UNINSTALL_KEY}" "${SIGN_VALUE}"
+    ${EndIf}
+    ${If} $Sign != "1"
+        StrCpy $Sign "0"
     ${EndIf}
 FunctionEnd
 
@@ -103,6 +124,74 @@ Function HellosPageLeave
         StrCpy $Notices "each"
     ${EndIf}
     ${NSD_GetText} $JournalBox $Journal
+FunctionEnd
+
+Function SignPage
+    !insertmacro MUI_HEADER_TEXT "Sign orders" "Orders that only this console can give."
+    nsDialogs::Create 1018
+    Pop $0
+    ${NSD_CreateCheckbox} 0 0 100% 12u "Sign the orders to the stations (/orders=signed)"
+    Pop $SignBox
+    ${NSD_SetFocus} $SignBox
+    ${If} $Sign == "1"
+        ${NSD_Check} $SignBox
+    ${EndIf}
+    ${NSD_CreateLabel} 0 14u 100% 60u "Setup makes the console's key $\"room.key$\" in ${DATA_DIR} (a key already there is kept) and saves its public line beside it as $\"roomkey.pub$\". Put that line into the file $\"roomkeys$\" of every station whose agent obeys only signed orders (/orders=signed): no other computer on the network can then give time. Signed orders need Windows Vista or later."
+    Pop $0
+    nsDialogs::Show
+FunctionEnd
+
+Function SignPageLeave
+    ${NSD_GetState} $SignBox $0
+    ${If} $0 == ${BST_CHECKED}
+        StrCpy $Sign "1"
+    ${Else}
+        StrCpy $Sign "0"
+    ${EndIf}
+FunctionEnd
+
+; The console's key, before anything is installed: an existing "room.key" is kept and read, a
+; missing one made, by the key tool of this setup. Its public line goes to "roomkey.pub" when the
+; key is new or that file is missing, and is shown. A key that can be neither made nor read ends
+; the run: a console under /orders=signed would refuse to start without it.
+Function MakeRoomKey
+    InitPluginsDir
+    File "/oname=$PLUGINSDIR\${KEY_TOOL}" "${RELEASE_DIR}/${KEY_TOOL}"
+    CreateDirectory "${DATA_DIR}"
+    ${If} ${FileExists} "${ROOM_KEY}"
+        StrCpy $2 "public"
+        StrCpy $3 "read"
+    ${Else}
+        StrCpy $2 "new"
+        StrCpy $3 "made"
+    ${EndIf}
+    DetailPrint "${KEY_TOOL} $2 ${ROOM_KEY}"
+    nsExec::ExecToStack `"$PLUGINSDIR\${KEY_TOOL}" $2 "${ROOM_KEY}"`
+    Pop $0
+    Call ShortOutput
+    Pop $1
+    ; The line end, made a blank, goes.
+    ${Do}
+        StrCpy $4 $1 1 -1
+        ${If} $4 != " "
+            ${Break}
+        ${EndIf}
+        StrCpy $1 $1 -1
+    ${Loop}
+    ${If} $0 != 0
+        !insertmacro GiveUp "The console's key ${ROOM_KEY} could not be $3 (${KEY_TOOL} ended with $0): $1$\r$\nNothing was changed."
+    ${EndIf}
+    ${If} $2 == "new"
+    ${OrIfNot} ${FileExists} "${PUBLIC_LINE_FILE}"
+        ClearErrors
+        FileOpen $4 "${PUBLIC_LINE_FILE}" w
+        FileWrite $4 "$1$\r$\n"
+        FileClose $4
+        ${If} ${Errors}
+            !insertmacro Report "${PUBLIC_LINE_FILE} could not be written: $\"${KEY_TOOL} public room.key$\" in ${DATA_DIR} shows the public line."
+        ${EndIf}
+    ${EndIf}
+    !insertmacro Report "The console signs its orders with ${ROOM_KEY}. Put its public line, kept in ${PUBLIC_LINE_FILE}, into the $\"roomkeys$\" of every station:$\r$\n$1"
 FunctionEnd
 
 ; The station list of an earlier installation, which kept it in the program folder, into the data
@@ -178,6 +267,9 @@ Section "Vorlek Server"
     ${If} $0 != 0
         !insertmacro GiveUp "${PRODUCT} is running. Exit it (File, Exit) and run setup again; nothing was changed."
     ${EndIf}
+    ${If} $Sign == "1"
+        Call MakeRoomKey
+    ${EndIf}
 
     ClearErrors
     CreateDirectory "$INSTDIR"
@@ -190,11 +282,20 @@ Section "Vorlek Server"
         !insertmacro GiveUp "${NOT_REPLACED}"
     ${EndIf}
 
+    ClearErrors
+    File "/oname=$INSTDIR\${KEY_TOOL}" "${RELEASE_DIR}/${KEY_TOOL}"
+    ${If} ${Errors}
+        !insertmacro Report "$INSTDIR\${KEY_TOOL} could not be replaced: another program holds it open."
+    ${EndIf}
+
     Call MakeDataFolder
 
     ; The shortcut's working directory is $OUTDIR, the data folder.
     SetOutPath "${DATA_DIR}"
     StrCpy $1 "/hellos=$Hellos /notices=$Notices"
+    ${If} $Sign == "1"
+        StrCpy $1 "$1 /orders=signed"
+    ${EndIf}
     ${If} $Journal != ""
         StrCpy $1 `$1 "/journal=$Journal"`
     ${EndIf}
@@ -205,6 +306,7 @@ Section "Vorlek Server"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "${HELLOS_VALUE}" $Hellos
     WriteRegStr HKLM "${UNINSTALL_KEY}" "${NOTICES_VALUE}" $Notices
     WriteRegStr HKLM "${UNINSTALL_KEY}" "${JOURNAL_VALUE}" $Journal
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "${SIGN_VALUE}" $Sign
     Call AddFirewallRule
     DetailPrint "${PRODUCT} ${VERSION} installed in $INSTDIR."
     ${If} ${Silent}
@@ -228,11 +330,13 @@ Section "Uninstall"
         Abort
     ${EndIf}
     Delete "$INSTDIR\${PROGRAM}.old*"
+    Delete "$INSTDIR\${KEY_TOOL}"
     Delete "${SHORTCUT}"
     ; The log of earlier runs goes; what this run cannot do is logged anew.
     Delete "$INSTDIR\${SETUP_LOG}"
     Call un.RemoveFirewallRule
     !insertmacro RemoveUninstallEntry
-    ; The operator's "clients" (and the editor's "newclients") stay in the data folder.
+    ; The operator's "clients" (and the editor's "newclients") stay in the data folder, and so
+    ; do the console's key, its public line and its last sequence number.
     RMDir "$INSTDIR"
 SectionEnd

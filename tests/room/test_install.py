@@ -11,10 +11,14 @@ import time
 from pathlib import Path
 
 import pytest
+from cryptography.hazmat.primitives.asymmetric import ec
 
 import room as roomlib
+import test_system as system
 from agent_support import install_driver
 from test_agent import NO_CONSOLE_BOX
+from test_signed_orders import (ALPHA, CONSOLE, console_room, key_line, seconds_reported,  # noqa: F401
+                                select_station, start_signing_console)
 
 
 HELLO = b"\x01"
@@ -57,6 +61,20 @@ AGENT_INSTALLED = (
     "Vorlek Client 1.0.0 installed in C:\\Program Files\\Vorlek Client.\r\n")
 NOBODY_TO_OBEY = ("/orders=servers needs the address of a console: with none, the agent would "
                   "obey nobody and stop at every start.")
+NO_ROOM_KEYS = ('/orders=signed needs the public line of every console (/ROOMKEYS=): without a '
+                'usable "roomkeys" the agent would refuse to start.')
+# Two consoles' public lines; the first one's BASE64 holds a slash, which ends the value of any
+# other switch.
+ROOM_KEY_LINES = [
+    key_line(ec.derive_private_key(scalar, ec.SECP256R1()), comment) for scalar, comment in (
+        (0x45beeb580adf9cb47c66507b49ebc816e3ff6f2ee6b9af58c27af6e17157644c, "frontdesk"),
+        (0x2c8f0a4e9b5d61f3a7e4c2b0d9f8e7a6b5c4d3e2f1a0b9c8d7e6f5a4b3c2d1e0, "desk 2"))]
+ROOM_KEYS_FILE = "".join(line + "\r\n" for line in ROOM_KEY_LINES).encode()
+# The console's key and its public line in its data folder.
+ROOM_KEY = "C:\\ProgramData\\Vorlek Server\\room.key"
+KEY_MADE = ("The console signs its orders with C:\\ProgramData\\Vorlek Server\\room.key. Put its "
+            "public line, kept in C:\\ProgramData\\Vorlek Server\\roomkey.pub, into the "
+            '"roomkeys" of every station:\r\n')
 NO_DRIVER_NOTE = (
     'The input-lock driver is not installed on this computer: VorlekClient.exe shows "Failed '
     'to open vorlek device" and ends at every start until it is. Install the driver as the '
@@ -242,8 +260,9 @@ def test_console_installer_installs_keeps_the_station_list_and_uninstalls(room_f
     fresh = run_setup(host, installer)
     assert fresh.exit_code == 0, fresh.trace[-3000:]
     assert sorted(p.name for p in folder.iterdir()) == [
-        "Uninstall.exe", "VorlekServer.exe", "setup.log"]
-    assert (folder / "VorlekServer.exe").read_bytes() == (release / "VorlekServer.exe").read_bytes()
+        "Uninstall.exe", "VorlekKey.exe", "VorlekServer.exe", "setup.log"]
+    for program in ("VorlekServer.exe", "VorlekKey.exe"):
+        assert (folder / program).read_bytes() == (release / program).read_bytes()
     # The sample of the release folder, in a data folder that the operator may change (Wine keeps
     # no permissions: the command that sets them is what can be seen).
     assert sorted(p.name for p in data.iterdir()) == ["clients"]
@@ -375,6 +394,68 @@ def test_console_installer_replaces_a_program_in_use_and_puts_it_back_when_it_ca
         held.wait(START_TIMEOUT)
 
 
+def test_console_setup_makes_a_room_key_once_and_an_agent_set_up_with_its_line_obeys_it(
+        console_room, release):
+    room = console_room
+    host, station = room[CONSOLE], room[ALPHA]
+    folder = host.prefix / "drive_c" / CONSOLE_FOLDER
+    data = host.prefix / "drive_c" / CONSOLE_DATA
+    installer = release / "VorlekServer-setup.exe"
+
+    signing = run_setup(host, installer, "/SIGN=1")
+    assert signing.exit_code == 0, signing.trace[-3000:]
+    assert sorted(p.name for p in data.iterdir()) == ["clients", "room.key", "roomkey.pub"]
+    tool = host.wine(f"C:\\{CONSOLE_FOLDER}\\VorlekKey.exe".replace("/", "\\"), "public",
+                     ROOM_KEY)
+    assert tool.returncode == 0, tool.stderr
+    line = tool.stdout.strip()
+    assert (data / "roomkey.pub").read_bytes() == line.encode() + b"\r\n"
+    assert setup_log(folder) == KEY_MADE + line + "\r\n" + CONSOLE_INSTALLED
+    assert shortcut_arguments(host, MENU_SHORTCUT) == "/hellos=any /notices=each /orders=signed"
+
+    # An upgrade keeps the key, its line and the switch; a line that went is written again.
+    key = (data / "room.key").read_bytes()
+    for removed in ([], ["roomkey.pub"]):
+        for name in removed:
+            (data / name).unlink()
+        assert run_setup(host, installer).exit_code == 0
+        assert (data / "room.key").read_bytes() == key
+        assert (data / "roomkey.pub").read_bytes() == line.encode() + b"\r\n"
+        assert shortcut_arguments(host, MENU_SHORTCUT) == (
+            "/hellos=any /notices=each /orders=signed")
+
+    # A key that cannot be read is an error of the setup, which then changes nothing.
+    (data / "room.key").write_bytes(b"not a key")
+    marked = put_earlier_program(folder / "VorlekServer.exe",
+                                 (release / "VorlekServer.exe").read_bytes())
+    (folder / "setup.log").unlink()
+    unreadable = run_setup(host, installer)
+    assert unreadable.exit_code == 2
+    log = setup_log(folder)
+    assert log.startswith(f"The console's key {ROOM_KEY} could not be read (VorlekKey.exe ended "
+                          "with 1): VorlekKey: The key file could not be unprotected on this "
+                          "machine (error "), log
+    assert log.endswith("\r\nNothing was changed.\r\n") and log.count("\r\n") == 2, log
+    assert (folder / "VorlekServer.exe").read_bytes() == marked
+    (data / "room.key").write_bytes(key)
+
+    # The agent's setup takes the console's line; a signed "1 hour." reaches the agent.
+    agent_setup = run_setup(station, release / "VorlekClient-setup.exe",
+                            f"/SERVERS={host.address}", f"/ROOMKEYS={line}|{ROOM_KEY_LINES[1]}",
+                            "/ORDERS=signed")
+    assert agent_setup.exit_code == 0, agent_setup.trace[-3000:]
+    assert (station.prefix / "drive_c" / AGENT_FOLDER / "roomkeys").read_bytes() == (
+        f"{line}\r\n{ROOM_KEY_LINES[1]}\r\n".encode())
+    assert shortcut_arguments(station, STARTUP_SHORTCUT) == "/hold=device /orders=signed"
+    start_shortcut(station, STARTUP_SHORTCUT)
+    host.put_file("room.key", key)
+    console = start_signing_console(room, CONSOLE, [ALPHA])
+    system.wait_for_rows(console, [system.row(room, ALPHA, " -- state AVAILABLE")])
+    select_station(console, room)
+    console.click(system.ADD_1_HOUR)
+    assert 3590 <= seconds_reported(room) <= 3600
+
+
 def test_agent_installer_installs_starts_at_logon_upgrades_and_uninstalls(room_factory, release):
     room = room_factory(["station", "console"])
     station, console = room["station"], room["console"]
@@ -437,10 +518,18 @@ def test_agent_installer_installs_starts_at_logon_upgrades_and_uninstalls(room_f
     assert (folder / "VorlekClient.exe.old1").read_bytes() == (
         release / "VorlekClient.exe").read_bytes()
 
+    # The consoles' public lines, slashes and blanks and all, each on a line of "roomkeys";
+    # an upgrade without them keeps the file and the agent's signed orders.
+    assert "/" in ROOM_KEY_LINES[0]
+    for options in ([f"/ROOMKEYS={'|'.join(ROOM_KEY_LINES)}", "/ORDERS=signed"], []):
+        assert run_setup(station, installer, *options).exit_code == 0, options
+        assert (folder / "roomkeys").read_bytes() == ROOM_KEYS_FILE
+        assert shortcut_arguments(station, STARTUP_SHORTCUT) == "/hold=hooks /orders=signed"
+
     uninstall = run_setup(station, "C:\\Program Files\\Vorlek Client\\Uninstall.exe",
                           wait_for=lambda: not (folder / "Uninstall.exe").exists())
     assert host_processes(station, "VorlekClient.exe") == {}
-    assert sorted(p.name for p in folder.iterdir()) == ["BLOCKED.BMP", "servers"]
+    assert sorted(p.name for p in folder.iterdir()) == ["BLOCKED.BMP", "roomkeys", "servers"]
     assert not (station.prefix / "drive_c" / STARTUP_SHORTCUT).exists()
     assert registry_key(station, "VorlekClient") is None
     assert uninstall.started(NETSH) == [AGENT_RULE_COMMANDS[0]]
@@ -471,7 +560,16 @@ def test_agent_installer_notes_a_missing_driver_and_rejects_unusable_addresses(r
             ("/START=block",
              '/START=: "block" is neither available nor blocked. Nothing was changed.'),
             ("/COUNTDOWN=1", '/COUNTDOWN=: "1" is neither off nor on. Nothing was changed.'),
-            ("/ORDERS=servers", NOBODY_TO_OBEY + " Nothing was changed.")]:
+            ("/ORDERS=sign",
+             '/ORDERS=: "sign" is not any, servers or signed. Nothing was changed.'),
+            ("/ORDERS=servers", NOBODY_TO_OBEY + " Nothing was changed."),
+            ("/ORDERS=signed", NO_ROOM_KEYS + " Nothing was changed."),
+            (f"/ROOMKEYS={ROOM_KEY_LINES[1]}|vorlek-p256 BFOelubv4lmk desk",
+             '/ROOMKEYS=: "vorlek-p256 BFOelubv4lmk..." is not a public line of VorlekKey.exe '
+             "(vorlek-p256 BASE64 comment). Nothing was changed."),
+            (f"/ROOMKEYS={ROOM_KEY_LINES[0]}|",
+             f'/ROOMKEYS=: A public line is missing in "{ROOM_KEY_LINES[0]}|". Nothing was '
+             "changed.")]:
         rejected = run_setup(station, installer, option)
         assert rejected.exit_code == 2
         assert setup_log(folder) == line + "\r\n"
@@ -675,6 +773,28 @@ def test_agent_installer_page_keeps_an_unchanged_list_and_writes_a_typed_one(roo
         "/hold=hooks /orders=servers /start=blocked")
     # Runs with pages show their notes and leave no log.
     assert not (folder / "setup.log").exists()
+
+
+def test_console_installer_page_signs_orders_and_shows_the_public_line(room_factory, release):
+    room = room_factory(["operator"])
+    host = room["operator"]
+    window = "Vorlek Server Setup "
+    setup = host.start(release / "VorlekServer-setup.exe")
+    for header in ("Stations\n", "Sign orders\n"):
+        assert host.probe("click", window, NEXT).returncode == 0
+        assert roomlib.wait_until(
+            lambda: host.probe("get-text", window, PAGE_HEADER).stdout == header, START_TIMEOUT)
+    press_keys(room, "space")
+    assert host.probe("click", window, NEXT).returncode == 0
+    closed = host.probe("close-box", window.strip(), "30000")
+    line = (host.prefix / "drive_c" / CONSOLE_DATA / "roomkey.pub").read_bytes().decode()
+    assert roomlib.parse_boxes(closed.stdout.replace("closed ", "", 1)) == [
+        (window.strip(), KEY_MADE + line.strip())]
+    assert roomlib.wait_until(
+        lambda: host.probe("state", window, NEXT).stdout.startswith("enabled=1"), START_TIMEOUT)
+    assert host.probe("click", window, NEXT).returncode == 0
+    assert setup.wait(START_TIMEOUT) == 0
+    assert shortcut_arguments(host, MENU_SHORTCUT) == "/hellos=any /notices=each /orders=signed"
 
 
 def test_installers_go_to_the_folder_of_the_d_switch_and_upgrade_there(room_factory, release):

@@ -11,9 +11,9 @@ import room as roomlib
 from agent_support import DRIVER_SERVICE, install_driver
 from test_install import (AGENT_FOLDER, AGENT_RULE_COMMANDS, AVAILABLE_REPORT, CONSOLE_DATA,
                           CONSOLE_FOLDER, CONSOLE_RULE_COMMANDS, NETSH, OPERATORS_LIST,
-                          START_TIMEOUT, USERS_MAY_CHANGE, host_processes, put_earlier_program,
-                          CHOSEN_SWITCHES, run_msiexec, shortcut_arguments, start_agent,
-                          start_shortcut)
+                          ROOM_KEY_LINES, ROOM_KEYS_FILE, START_TIMEOUT, USERS_MAY_CHANGE,
+                          host_processes, put_earlier_program, CHOSEN_SWITCHES, run_msiexec,
+                          shortcut_arguments, start_agent, start_shortcut)
 
 # Wine's installer service puts the shortcuts of a package for all users into the folders of the
 # user who installs it; Windows puts them into those of all users.
@@ -115,12 +115,14 @@ def test_agent_package_installs_with_properties_upgrades_and_uninstalls(room_fac
     assert uninstall.started(MSI_NETSH) == msi_commands(AGENT_RULE_COMMANDS[:1])
 
     # Without the driver a new installation holds the input by hooks; properties override. A
-    # value the agent does not know, an entry it would drop, or orders from consoles while
-    # neither SERVERS nor "servers" names one, install nothing and say why in the log.
+    # value the agent does not know, an entry it would drop, orders from consoles while neither
+    # SERVERS nor "servers" names one, or signed orders while neither ROOMKEYS nor "roomkeys"
+    # holds a key, install nothing and say why in the log.
     station.wine("sc", "stop", DRIVER_SERVICE, check=True)
     log = station.prefix / "drive_c" / "refusal.log"
     # (properties, "servers" before, the shortcut's arguments or None for a refusal, "servers"
-    # after or the refusal's words in the log)
+    # after, or "roomkeys" after as its bytes preceded by "roomkeys", or the refusal's words in
+    # the log)
     for properties, before, arguments, after in [
             ([], None, "/hold=hooks /orders=any", None),
             (["HOLD=device", "SERVERS=198.51.100.9", "ORDERS=any"], b"# the desk\r\n",
@@ -136,7 +138,16 @@ def test_agent_package_installs_with_properties_upgrades_and_uninstalls(room_fac
              "Nothing was changed."),
             (["SERVERS=desk & calc"], None, None, '"desk &..." holds a blank'),
             (["ORDERS=servers"], b"# the desk\r\n", None, "ORDERS=servers needs the address"),
-            (["ORDERS=servers"], b"desk\r\n", "/hold=hooks /orders=servers", b"desk\r\n")]:
+            (["ORDERS=servers"], b"desk\r\n", "/hold=hooks /orders=servers", b"desk\r\n"),
+            (["ORDERS=sign"], None, None, "ORDERS is any, servers or signed."),
+            (["ORDERS=signed"], None, None, "ORDERS=signed needs the public line of every "
+                                            'console (ROOMKEYS): without a usable "roomkeys"'),
+            ([f"ROOMKEYS={ROOM_KEY_LINES[0]}|vorlek-p256 BFOelubv4lmk"], None, None,
+             'ROOMKEYS: "vorlek-p256 BFOelubv4lmk" is not a public line of VorlekKey.exe'),
+            ([f"ROOMKEYS={' | '.join(ROOM_KEY_LINES)}", "ORDERS=signed"], None,
+             "/hold=hooks /orders=signed", b"roomkeys" + ROOM_KEYS_FILE),
+            # The "roomkeys" the uninstallation kept.
+            (["ORDERS=signed"], None, "/hold=hooks /orders=signed", b"roomkeys" + ROOM_KEYS_FILE)]:
         if before is not None:
             (folder / "servers").write_bytes(before)
         run = run_msiexec(station, "/i", package, *properties, "/l*", "C:\\refusal.log")
@@ -147,7 +158,9 @@ def test_agent_package_installs_with_properties_upgrades_and_uninstalls(room_fac
             continue
         assert run.exit_code == 0, properties
         assert shortcut_arguments(station, STARTUP_SHORTCUT) == arguments
-        if after is not None:
+        if after is not None and after.startswith(b"roomkeys"):
+            assert (folder / "roomkeys").read_bytes() == after.removeprefix(b"roomkeys")
+        elif after is not None:
             assert (folder / "servers").read_bytes() == after
         assert run_msiexec(station, "/x", package).exit_code == 0
 
@@ -195,9 +208,10 @@ def test_agent_package_installs_with_a_user_interface_and_a_repair_keeps_its_set
 
     # A run with a user interface fills in the defaults before it checks them.
     first = run_msiexec(station, "/i", earlier, "SERVERS=198.51.100.9", "START=blocked",
-                        ui="/qr")
+                        f"ROOMKEYS={ROOM_KEY_LINES[0]}", ui="/qr")
     assert first.exit_code == 0, first.trace[-3000:]
     assert (folder / "servers").read_bytes() == b"198.51.100.9\r\n"
+    assert (folder / "roomkeys").read_bytes() == ROOM_KEY_LINES[0].encode() + b"\r\n"
     assert shortcut_arguments(station, STARTUP_SHORTCUT) == (
         "/hold=hooks /orders=servers /start=blocked")
 
@@ -206,9 +220,11 @@ def test_agent_package_installs_with_a_user_interface_and_a_repair_keeps_its_set
     # for by the properties that /fa sets.)
     for repair in (["REINSTALL=ALL", "REINSTALLMODE=amus"], []):
         run = run_msiexec(station, "/i", earlier, *repair, "SERVERS=198.51.100.66", "HOLD=device",
-                          "ORDERS=any", "START=available", "COUNTDOWN=on")
+                          "ORDERS=signed", f"ROOMKEYS={ROOM_KEY_LINES[1]}", "START=available",
+                          "COUNTDOWN=on")
         assert run.exit_code == 0, run.trace[-3000:]
         assert (folder / "servers").read_bytes() == b"198.51.100.9\r\n", repair
+        assert (folder / "roomkeys").read_bytes() == ROOM_KEY_LINES[0].encode() + b"\r\n", repair
         assert shortcut_arguments(station, STARTUP_SHORTCUT) == (
             "/hold=hooks /orders=servers /start=blocked"), repair
 
@@ -221,26 +237,38 @@ def test_agent_package_installs_with_a_user_interface_and_a_repair_keeps_its_set
         "/hold=hooks /orders=any /start=blocked")
 
 
-def test_console_package_installs_upgrades_and_uninstalls(room_factory, packages):
+def test_console_package_installs_upgrades_and_uninstalls(room_factory, packages, windows_build):
     host = room_factory(["operator"])["operator"]
     folder = host.prefix / "drive_c" / CONSOLE_FOLDER
     data = host.prefix / "drive_c" / CONSOLE_DATA
     package, earlier = packages["VorlekServer.msi"]
+    log = host.prefix / "drive_c" / "refusal.log"
+    signed_switches = CHOSEN_SWITCHES.replace(" /notices=summary", " /notices=summary /orders=signed")
+
+    # The package signs only with a key made beforehand, by the account that runs the console.
+    refused = run_msiexec(host, "/i", earlier, "SIGN=1", "/l*", "C:\\refusal.log")
+    assert refused.exit_code == INSTALL_FAILURE & 0xFF
+    assert ("SIGN=1 needs the console's key C:\\ProgramData\\Vorlek Server\\room.key: make it "
+            'there first, as the account that runs the console, with "VorlekKey.exe new '
+            'room.key". Nothing was changed.' in log.read_text(errors="replace"))
+    assert not folder.exists()
+    data.mkdir(parents=True)
+    host.install(windows_build / "release" / "VorlekKey.exe")
+    assert host.wine("VorlekKey.exe", "new", "C:\\ProgramData\\Vorlek Server\\room.key").returncode == 0
 
     first = run_msiexec(host, "/i", earlier, "HELLOS=listed", "NOTICES=summary",
-                        "JOURNAL=C:\\Journal")
+                        "JOURNAL=C:\\Journal", "SIGN=1")
     assert first.exit_code == 0, first.trace[-3000:]
-    assert sorted(p.name for p in data.iterdir()) == ["clients"]
+    assert sorted(p.name for p in data.iterdir()) == ["clients", "room.key"]
     assert first.started(MSI_NETSH) == msi_commands(CONSOLE_RULE_COMMANDS)
     assert first.started(MSI_ICACLS.split(" ")[0]) == [MSI_ICACLS]
-    assert shortcut_arguments(host, MENU_SHORTCUT) == CHOSEN_SWITCHES
+    assert shortcut_arguments(host, MENU_SHORTCUT) == signed_switches
 
     # Nothing is installed or removed while the console runs, and the log says why.
     start_shortcut(host, MENU_SHORTCUT)
     assert roomlib.wait_until(
         lambda: host.probe("get-text", "Vorlek Server").returncode == 0, START_TIMEOUT)
     (pid, _), = host_processes(host, "VorlekServer.exe").items()
-    log = host.prefix / "drive_c" / "refusal.log"
     for action, words in (("/i", "run setup again; nothing was changed."),
                           ("/x", "uninstall again; nothing was removed.")):
         refused = run_msiexec(host, action, package if action == "/i" else earlier,
@@ -249,13 +277,13 @@ def test_console_package_installs_upgrades_and_uninstalls(room_factory, packages
         assert ("Vorlek Server is running. Exit it (File, Exit) and " + words
                 in log.read_text(errors="replace"))
         assert refused.started(MSI_NETSH) == []
-        assert sorted(p.name for p in folder.iterdir()) == ["VorlekServer.exe"]
+        assert sorted(p.name for p in folder.iterdir()) == ["VorlekKey.exe", "VorlekServer.exe"]
     roomlib.kill_pids([pid])
 
     (data / "clients").write_bytes(OPERATORS_LIST)
     assert run_msiexec(host, "/i", package, ui="/qr").exit_code == 0
     assert (data / "clients").read_bytes() == OPERATORS_LIST
-    assert shortcut_arguments(host, MENU_SHORTCUT) == CHOSEN_SWITCHES
+    assert shortcut_arguments(host, MENU_SHORTCUT) == signed_switches
 
     uninstall = run_msiexec(host, "/x", package)
     assert uninstall.exit_code == 0
