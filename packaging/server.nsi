@@ -21,6 +21,7 @@
 ; "roomkeys".
 !define KEY_TOOL "VorlekKey.exe"
 !define ROOM_KEY "${DATA_DIR}\room.key"
+!define USERS_MAY_READ_KEY `"$SYSDIR\icacls.exe" "${ROOM_KEY}" /grant *S-1-5-32-545:R`
 !define PUBLIC_LINE_FILE "${DATA_DIR}\roomkey.pub"
 
 ; The switch the installation chose is kept with its uninstall entry, for the next upgrade.
@@ -180,6 +181,16 @@ Function MakeRoomKey
     ${Loop}
     ${If} $0 != 0
         !insertmacro GiveUp "The console's key ${ROOM_KEY} could not be $3 (${KEY_TOOL} ended with $0): $1$\r$\nNothing was changed."
+    ${EndIf}
+    ${If} $2 == "new"
+        ; The key tool lets only SYSTEM, Administrators and its own account read the key: the
+        ; consoles of standard operator accounts read it as the local Users group.
+        nsExec::ExecToStack `${USERS_MAY_READ_KEY}`
+        Pop $4
+        Pop $5
+        ${If} $4 != 0
+            !insertmacro Report "The local Users group could not be allowed to read ${ROOM_KEY} (icacls ended with $4): only administrators can start the console with /orders=signed."
+        ${EndIf}
     ${EndIf}
     ${If} $2 == "new"
     ${OrIfNot} ${FileExists} "${PUBLIC_LINE_FILE}"

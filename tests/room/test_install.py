@@ -53,6 +53,9 @@ INSTALLED_AGENT = '"C:\\Program Files\\Vorlek Client\\VorlekClient.exe"'
 # The local Users group (by its well-known SID) may change the console's data folder.
 USERS_MAY_CHANGE = ('"C:\\windows\\system32\\icacls.exe" "C:\\ProgramData\\Vorlek Server" '
                     "/grant *S-1-5-32-545:(OI)(CI)M")
+# The key tool's own permissions leave a standard operator's console out: the group may read it.
+USERS_MAY_READ_KEY = ('"C:\\windows\\system32\\icacls.exe" '
+                      '"C:\\ProgramData\\Vorlek Server\\room.key" /grant *S-1-5-32-545:R')
 
 CONSOLE_INSTALLED = "Vorlek Server 1.0.0 installed in C:\\Program Files\\Vorlek Server.\r\n"
 AGENT_INSTALLED = (
@@ -411,6 +414,8 @@ def test_console_setup_makes_a_room_key_once_and_an_agent_set_up_with_its_line_o
     line = tool.stdout.strip()
     assert (data / "roomkey.pub").read_bytes() == line.encode() + b"\r\n"
     assert setup_log(folder) == KEY_MADE + line + "\r\n" + CONSOLE_INSTALLED
+    assert signing.started(USERS_MAY_CHANGE.split(" ")[0]) == [USERS_MAY_READ_KEY,
+                                                                USERS_MAY_CHANGE]
     assert shortcut_arguments(host, MENU_SHORTCUT) == "/hellos=any /notices=each /orders=signed"
 
     # An upgrade keeps the key, its line and the switch; a line that went is written again.
@@ -418,7 +423,9 @@ def test_console_setup_makes_a_room_key_once_and_an_agent_set_up_with_its_line_o
     for removed in ([], ["roomkey.pub"]):
         for name in removed:
             (data / name).unlink()
-        assert run_setup(host, installer).exit_code == 0
+        upgrade = run_setup(host, installer)
+        assert upgrade.exit_code == 0
+        assert upgrade.started(USERS_MAY_CHANGE.split(" ")[0]) == [USERS_MAY_CHANGE]
         assert (data / "room.key").read_bytes() == key
         assert (data / "roomkey.pub").read_bytes() == line.encode() + b"\r\n"
         assert shortcut_arguments(host, MENU_SHORTCUT) == (
@@ -448,6 +455,8 @@ def test_console_setup_makes_a_room_key_once_and_an_agent_set_up_with_its_line_o
         f"{line}\r\n{ROOM_KEY_LINES[1]}\r\n".encode())
     assert shortcut_arguments(station, STARTUP_SHORTCUT) == "/hold=device /orders=signed"
     start_shortcut(station, STARTUP_SHORTCUT)
+    # The agent (AVAILABLE) has said hello once it answers: the Hello cannot meet the first tick.
+    assert seconds_reported(room) == 0x80000002
     host.put_file("room.key", key)
     console = start_signing_console(room, CONSOLE, [ALPHA])
     system.wait_for_rows(console, [system.row(room, ALPHA, " -- state AVAILABLE")])
