@@ -20,6 +20,7 @@
 !include "${SOURCE_DIR}/common.nsh"
 !include nsDialogs.nsh
 !include TextFunc.nsh
+!include WinVer.nsh
 
 Var Servers         ; the consoles' addresses, separated by commas
 Var ServersGiven    ; 1 when "servers" is to be written from $Servers
@@ -45,6 +46,8 @@ Var DeviceThere     ; 1 when the input-lock device opens
 ; Under /orders=servers without a console in "servers" the agent stops at every start.
 !define NOBODY_TO_OBEY "/orders=servers needs the address of a console: with none, the agent would obey nobody and stop at every start."
 ; Under /orders=signed without a usable "roomkeys" the agent refuses to start.
+; Windows XP has no CNG: there the agent would refuse every start under /orders=signed.
+!define NO_CNG "/orders=signed needs Windows Vista or later: on this Windows the agent would refuse to start."
 !define NO_ROOM_KEYS "/orders=signed needs the public line of every console (/ROOMKEYS=): without a usable $\"roomkeys$\" the agent would refuse to start."
 
 ; Setup never ends or starts an agent: it often runs as another user, or silently in session 0,
@@ -360,6 +363,9 @@ Function ChooseSwitches
     ${If} $Orders == "servers"
     ${AndIf} $5 == ""
         StrCpy $0 "${NOBODY_TO_OBEY}"
+    ${ElseIf} $Orders == "signed"
+    ${AndIfNot} ${AtLeastWinVista}
+        StrCpy $0 "${NO_CNG}"
     ${ElseIf} $Orders == "signed"
     ${AndIf} $RoomKeysGiven != 1
         System::Call `$PLUGINSDIR\${ACTIONS}::HasRoomKeys(w "$INSTDIR\roomkeys") i .r1 ?u`

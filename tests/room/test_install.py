@@ -584,6 +584,17 @@ def test_agent_installer_notes_a_missing_driver_and_rejects_unusable_addresses(r
         assert setup_log(folder) == line + "\r\n"
         assert sorted(p.name for p in folder.iterdir()) == ["setup.log"]
         (folder / "setup.log").unlink()
+    # Windows XP has no CNG: signed orders are refused there, with usable keys too.
+    wine_version = ["reg.exe", "add", "HKCU\\Software\\Wine", "/v", "Version", "/f", "/d"]
+    assert station.wine(*wine_version, "winxp64").returncode == 0
+    on_xp = run_setup(station, installer, f"/ROOMKEYS={ROOM_KEY_LINES[0]}", "/ORDERS=signed")
+    assert station.wine("reg.exe", "delete", "HKCU\\Software\\Wine", "/v", "Version",
+                        "/f").returncode == 0
+    assert on_xp.exit_code == 2
+    assert setup_log(folder) == (
+        "/orders=signed needs Windows Vista or later: on this Windows the agent would refuse to "
+        "start. Nothing was changed.\r\n")
+    (folder / "setup.log").unlink()
 
     # Without a driver and without /SERVERS= the agent is installed to hold the input itself
     # and to obey everyone, and the log says where it will look for its consoles.
