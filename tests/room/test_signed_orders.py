@@ -252,6 +252,12 @@ def seconds_reported(room):
     return int.from_bytes(report[1:5], "little")
 
 
+def seconds_reach(room, low, high):
+    """Whether alpha reports between low and high seconds within a few seconds: a button's order
+    goes after the console has handled the click, and may be signed after a status request."""
+    return roomlib.wait_until(lambda: low <= seconds_reported(room) <= high, 10)
+
+
 def select_station(console, room):
     system.select_rows(console, system.index_of(console.row_texts(), f"{ALPHA} ("))
 
@@ -280,13 +286,13 @@ def test_signing_consoles_drive_checking_and_unchanged_agents(console_room):
     # One hour given to the checking agent, and counted.
     select_station(console, room)
     console.click(system.ADD_1_HOUR)
-    assert 3590 <= seconds_reported(room) <= 3600
+    assert seconds_reach(room, 3590, 3600)
     # The second console, with its own key, gives a minute more.
     desk2 = start_signing_console(room, DESK2, [ALPHA])
     system.wait_for_rows(desk2, [system.counting_row(room, ALPHA, r"00:59:\d\d")])
     select_station(desk2, room)
     desk2.click(system.ADD_1_MINUTE)
-    assert 3640 <= seconds_reported(room) <= 3660
+    assert seconds_reach(room, 3640, 3660)
 
     # Three seconds, then the lock at zero.
     select_station(console, room)
@@ -307,7 +313,7 @@ def test_signing_consoles_drive_checking_and_unchanged_agents(console_room):
     assert roomlib.wait_until(lambda: device_log(room[ALPHA])[-1:] == [LOCK_REQUEST], 10)
     select_station(console, room)
     console.click(system.ADD_1_MINUTE)
-    assert 50 <= seconds_reported(room) <= 60
+    assert seconds_reach(room, 50, 60)
     assert agent.running
 
 
@@ -319,7 +325,7 @@ def test_a_forged_report_does_not_make_the_console_give_back_more_than_it_grante
     system.wait_for_rows(console, [system.row(room, ALPHA, " -- state AVAILABLE")])
     select_station(console, room)
     console.click(system.ADD_1_MINUTE)
-    assert 50 <= seconds_reported(room) <= 60
+    assert seconds_reach(room, 50, 60)
 
     # A laptop sends the station's report of 194 days in its name; the console shows it...
     forge(room[system.OBSERVER], room[ALPHA].address, room[CONSOLE].address,
