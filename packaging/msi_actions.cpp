@@ -46,6 +46,8 @@ constexpr SwitchProperty kAgentSwitches[] = {
 constexpr char kNobodyToObey[] =
     "ORDERS=servers needs the address of a console (SERVERS): with none, the agent would obey "
     "nobody and stop at every start.";
+constexpr char kNoCng[] =
+    "ORDERS=signed needs Windows Vista or later: on this Windows the agent would refuse to start.";
 constexpr char kNoRoomKeys[] =
     "ORDERS=signed needs the public line of every console (ROOMKEYS): without a usable "
     "\"roomkeys\" the agent would refuse to start.";
@@ -384,6 +386,11 @@ extern "C" __declspec(dllexport) UINT __stdcall CheckAgentSettings(MSIHANDLE ses
     }
     if (!namesAnyone && PropertyIs(session, L"ORDERS", L"servers")) {
         return Refuse(session, Wide(kNobodyToObey));
+    }
+    // VersionNT is 600 from Windows Vista, the first with CNG.
+    if (PropertyIs(session, L"ORDERS", L"signed") &&
+        _wtoi(Property(session, L"VersionNT").c_str()) < 600) {
+        return Refuse(session, Wide(kNoCng));
     }
     const std::wstring roomKeys = Property(session, L"ROOMKEYS");
     if (!roomKeys.empty()) {

@@ -163,6 +163,15 @@ def test_agent_package_installs_with_properties_upgrades_and_uninstalls(room_fac
         elif after is not None:
             assert (folder / "servers").read_bytes() == after
         assert run_msiexec(station, "/x", package).exit_code == 0
+    # Windows XP has no CNG: signed orders are refused there, with usable keys too.
+    station.wine("reg.exe", "add", "HKCU\\Software\\Wine", "/v", "Version", "/f", "/d", "winxp64",
+                 check=True)
+    on_xp = run_msiexec(station, "/i", package, "ORDERS=signed",
+                        f"ROOMKEYS={ROOM_KEY_LINES[0]}", "/l*", "C:\\refusal.log")
+    station.wine("reg.exe", "delete", "HKCU\\Software\\Wine", "/v", "Version", "/f", check=True)
+    assert on_xp.exit_code == INSTALL_FAILURE & 0xFF
+    assert not (folder / "VorlekClient.exe").exists()
+    assert "ORDERS=signed needs Windows Vista or later" in log.read_text(errors="replace")
 
 
 def test_failed_agent_upgrade_puts_the_running_program_back(room_factory, packages, tmp_path):
