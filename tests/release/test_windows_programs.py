@@ -16,10 +16,11 @@ BUILDS = {
 FILES = ["VorlekServer.exe", "VorlekClient.exe", "VorlekServer-setup.exe", "VorlekClient-setup.exe"]
 RELEASES = [(build, name) for build in BUILDS for name in FILES]
 
-# DLLs that every Windows installation has.
+# DLLs that every Windows installation has, from Windows 2000 on (crypt32.dll for the room key's
+# DPAPI); bcrypt.dll, missing before Vista, is loaded by its path only under /orders=signed.
 SYSTEM_DLLS = {
-    "advapi32.dll", "comctl32.dll", "comdlg32.dll", "gdi32.dll", "kernel32.dll", "msvcrt.dll",
-    "ole32.dll", "shell32.dll", "user32.dll", "ws2_32.dll", "wsock32.dll",
+    "advapi32.dll", "comctl32.dll", "comdlg32.dll", "crypt32.dll", "gdi32.dll", "kernel32.dll",
+    "msvcrt.dll", "ole32.dll", "shell32.dll", "user32.dll", "ws2_32.dll", "wsock32.dll",
 }
 
 
