@@ -16,7 +16,6 @@ import signal
 import statistics
 import subprocess
 import sys
-import threading
 import time
 from pathlib import Path
 
@@ -159,47 +158,54 @@ def wait_for_ticks(process, count, timeout):
     return tick_lines(process)
 
 
-def response_times(host, samples=RESPONSE_SAMPLES, until=None):
-    """Seconds the console's thread takes to answer a probe's read of the main dialog's edit, as
-    it would a button press: the wall time of each read less the median wall time of a probe
-    given no command, which costs the probe's start and nothing of the console. With until (an
-    event), reads go on until it is set, and reads made before the dialog exists are left out."""
-    reads, misses = [], []
-    more = (lambda: not until.is_set()) if until else (lambda: len(reads) < samples)
-    while more():
-        started = time.monotonic()
-        host.probe("usage")
-        misses.append(time.monotonic() - started)
-        started = time.monotonic()
-        read = host.probe("get-text", MAIN_TITLE, DEATH_TIMER_EDIT)
-        if read.returncode == 0:
-            reads.append(time.monotonic() - started)
-        elif until is None:
-            raise roomlib.RoomError(f"the probe could not read the console: {read.stderr}")
-        time.sleep(0.37)
-    alone = statistics.median(misses)
-    return [read - alone for read in reads]
+# How often the probe asks, and how long the console is given to show its dialog.
+ANSWER_INTERVAL_MS = 50
+DIALOG_WAIT_MS = 60000
+
+
+def answer_probe(host, duration_ms):
+    """A probe that, once the main dialog exists, asks its Death Timer edit for its text length
+    every ANSWER_INTERVAL_MS for duration_ms, as a button press would be handled by the console's
+    thread. The probe times each question itself: neither its own start under Wine nor the wait
+    for the dialog is counted."""
+    host.install(host.room.testbin("VorlekProbe.exe"))
+    return host.start("VorlekProbe.exe", "--wait", DIALOG_WAIT_MS, "answer-times", MAIN_TITLE,
+                      DEATH_TIMER_EDIT, ANSWER_INTERVAL_MS, duration_ms)
+
+
+def answers_of(probe):
+    """(Unix time the question was sent, seconds the answer took) of each of the probe's lines."""
+    answers = []
+    for line in probe.stdout.splitlines():
+        fields = line.split("\t")
+        if len(fields) == 2:
+            answers.append((float(fields[0]), float(fields[1])))
+    return answers
+
+
+def response_times(host, samples=RESPONSE_SAMPLES):
+    """Seconds the console's thread takes to answer samples questions of the probe."""
+    probe = answer_probe(host, samples * ANSWER_INTERVAL_MS)
+    probe.wait(60)
+    answers = [seconds for _, seconds in answers_of(probe)]
+    if not answers:
+        raise roomlib.RoomError(f"the probe could not read the console: {probe.stdout}")
+    return answers
 
 
 class StartWatch:
-    """The console's answers to reads of its dialog from its start until stop()."""
+    """The console's answers to the probe's questions from its dialog's first moment until
+    stop(): a list of (Unix time sent, seconds)."""
 
     def __init__(self, host):
-        self.stopped = threading.Event()
-        self.answers = []
-        self.thread = threading.Thread(target=self.run, args=(host,))
-        self.thread.start()
-
-    def run(self, host):
-        try:
-            self.answers = response_times(host, until=self.stopped)
-        except (OSError, subprocess.SubprocessError, roomlib.RoomError):
-            self.stopped.set()  # the room went away under a failed run
+        self.probe = answer_probe(host, 3600 * 1000)
 
     def stop(self):
-        self.stopped.set()
-        self.thread.join()
-        return self.answers
+        self.probe.kill()
+        answers = answers_of(self.probe)
+        if not answers:
+            print(f"the start's probe read nothing: {self.probe.stdout.strip()}", file=sys.stderr)
+        return answers
 
 
 def wait_for_names(host, names, count, started, timeout):
@@ -274,7 +280,11 @@ def bench_console(session, build, count, ticks, rounds, named=True, name_delay=N
             "first_tick": first["seconds"],
             "first_tick_end": first["at"] + first["seconds"] - timers,
             "first_tick_end_created": first["at"] + first["seconds"] - created,
-            "start_answer_max": max(start_answers, default=float("nan")),
+            "start_answer_max": max((a for _, a in start_answers), default=float("nan")),
+            "start_answer_median": statistics.median(a for _, a in start_answers)
+            if start_answers else float("nan"),
+            "start_answer_at": max(start_answers, key=lambda a: a[1])[0] - timers
+            if start_answers else float("nan"),
             "start_answers": len(start_answers),
             "named_after": named_after,
             "tick": statistics.median(seconds) if seconds else float("nan"),
@@ -524,6 +534,10 @@ def main():
                 row(f"console's answer to a read of its dialog during the start, slowest of "
                     f"{cur['start_answers']}/{base['start_answers']}, N={count}",
                     cur["start_answer_max"], base["start_answer_max"], "s", lambda v: v < 0.2)
+                row(f"  ... asked after the console's timers were set, N={count}",
+                    cur["start_answer_at"], base["start_answer_at"], "s")
+                row(f"console's answer during the start, median, N={count}",
+                    cur["start_answer_median"], base["start_answer_median"], "s")
                 row(f"every row shows its station's name after the start, N={count}",
                     cur["named_after"], base["named_after"], "s", lambda v: v <= 60)
                 row(f"tick, median of {cur['ticks']}/{base['ticks']}, N={count}", cur["tick"],

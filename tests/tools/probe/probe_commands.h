@@ -28,6 +28,10 @@ int RunEndSession(Arguments args);
 int RunSetText(Arguments args);
 int RunGetText(Arguments args);
 int RunState(Arguments args);
+// answer-times TITLE CONTROL_ID INTERVAL_MS DURATION_MS: once the window exists, asks the control
+// for its text length every INTERVAL_MS until DURATION_MS have passed or the window is gone, and
+// prints "UNIX_TIME\tSECONDS" per question: when it was sent and how long the answer took.
+int RunAnswerTimes(Arguments args);
 int RunFocus(Arguments args);
 int RunBoxes(Arguments args);
 int RunCloseBox(Arguments args);

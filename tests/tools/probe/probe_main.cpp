@@ -34,6 +34,8 @@ constexpr Subcommand kSubcommands[] = {
     {L"set-text", vorlek::probe::RunSetText, "set-text TITLE CONTROL_ID TEXT"},
     {L"get-text", vorlek::probe::RunGetText, "get-text TITLE [CONTROL_ID]"},
     {L"state", vorlek::probe::RunState, "state TITLE CONTROL_ID"},
+    {L"answer-times", vorlek::probe::RunAnswerTimes,
+     "answer-times TITLE CONTROL_ID INTERVAL_MS DURATION_MS"},
     {L"focus", vorlek::probe::RunFocus, "focus TITLE CONTROL_ID"},
     {L"boxes", vorlek::probe::RunBoxes, "boxes"},
     {L"close-box", vorlek::probe::RunCloseBox, "close-box CAPTION [TIMEOUT_MS]"},

@@ -9,10 +9,12 @@
 //   windows      "CLASS\tTITLE\tLEFT,TOP,RIGHT,BOTTOM" per visible top-level window
 //   get-text     the text; state "enabled=E visible=V checked=C"
 //   close-box    "closed CAPTION\tTEXT"; wait-box "box CAPTION\tTEXT"
+//   answer-times "UNIX_TIME\tSECONDS" per question
 // Texts are escaped (\\, \t, \r, \n); a missing window prints "no window TITLE" or "no box
 // CAPTION" and a missing control "no control ID", with exit code 1.
 #include <windows.h>
 
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -301,6 +303,62 @@ int RunGetText(Arguments args) {
     }
     PrintLine(
         Escaped(target->control != nullptr ? ControlText(target->control) : Title(target->window)));
+    return kOk;
+}
+
+namespace {
+
+// The calendar clock as Unix time with sub-second digits, comparable with the console's own.
+double UnixNow() {
+    FILETIME now;
+    GetSystemTimePreciseAsFileTime(&now);
+    const auto ticks =
+        (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    return static_cast<double>(ticks) / 1e7 - 11644473600.0;
+}
+
+}  // namespace
+
+int RunAnswerTimes(Arguments args) {
+    if (args.size() != 4) {
+        return kUsage;
+    }
+    const auto interval = Number(args[2]);
+    const auto duration = Number(args[3]);
+    if (!interval || !duration) {
+        return kUsage;
+    }
+    // The wait for the window is not an answer of its program: questions begin once it is
+    // shown, when its controls are all made.
+    const HWND window = WaitForTitled(args[0], true, findTimeout);
+    const auto id = Number(args[1]);
+    const HWND control =
+        window != nullptr && id ? GetDlgItem(window, static_cast<int>(*id)) : nullptr;
+    if (control == nullptr) {
+        PrintLine("no control " + Escaped(args[1]) + " in a shown " + Escaped(args[0]));
+        return kFailed;
+    }
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < *duration && IsWindow(window)) {
+        const double sent = UnixNow();
+        LARGE_INTEGER before;
+        LARGE_INTEGER after;
+        QueryPerformanceCounter(&before);
+        const bool answered = Ask(control, WM_GETTEXTLENGTH, 0, 0).has_value();
+        QueryPerformanceCounter(&after);
+        if (!answered) {
+            PrintLine("no answer " + Escaped(args[1]));
+            return kFailed;
+        }
+        char line[64];
+        std::snprintf(line, sizeof line, "%.6f\t%.6f", sent,
+                      static_cast<double>(after.QuadPart - before.QuadPart) /
+                          static_cast<double>(frequency.QuadPart));
+        PrintLine(line);
+        Sleep(static_cast<DWORD>(*interval));
+    }
     return kOk;
 }
 
