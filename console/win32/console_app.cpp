@@ -62,7 +62,7 @@ ConsoleApp::ConsoleApp()
         }
         journal_.emplace(*switches_.journal, own);
     }
-    server_.emplace(ServerPorts{network_, boxes_, rows_, window_, clock_, rowNames_}, own,
+    server_.emplace(ServerPorts{sends_, boxes_, rows_, window_, clock_, rowNames_}, own,
                     ReadHostList(kClientListFile, own, network_), switches_.hellos,
                     signing_ ? &signing_->signing() : nullptr);
     server_->setNotices(switches_.notices);
@@ -104,6 +104,7 @@ void ConsoleApp::Shutdown() {
         topWindow_ = nullptr;
         DestroyWindow(window);
     }
+    sends_.Stop();
     endpoint_.Close();
 }
 

@@ -11,6 +11,7 @@
 #include "console/win32/journal_writer.h"
 #include "console/win32/name_refresher.h"
 #include "console/win32/order_signing_win32.h"
+#include "console/win32/send_queue.h"
 #include "link/udp_endpoint.h"
 #include "link/win32/message_boxes_win32.h"
 #include "link/win32/winsock_layer.h"
@@ -66,6 +67,7 @@ private:
     WinsockLayer sockets_;
     UdpEndpoint endpoint_;
     WinsockNetwork network_;
+    QueuedSends sends_{network_};
     NameRefresher refresher_;
     NameCache rowNames_{refresher_};
     StationListBox rows_;
