@@ -217,10 +217,20 @@ def wait_for_names(host, names, count, started, timeout):
     return float("nan")
 
 
-def rows_named(host, names):
+def rows_named(host, names, attempts=3):
     """How many rows of the console's list begin with the name their station should show."""
     # Each row is a message to the console's thread: on a loaded machine 2048 rows take long.
-    listed = roomlib.parse_rows(host.probe("rows", MAIN_TITLE, STATION_LIST, timeout=180).stdout)
+    # Now and then a probe started under Wine never ends while the console goes on answering
+    # others: it is killed, and another one asks.
+    for attempt in range(attempts):
+        try:
+            read = host.probe("rows", MAIN_TITLE, STATION_LIST, timeout=60)
+            break
+        except subprocess.TimeoutExpired:
+            print(f"a rows probe hung (attempt {attempt + 1})", file=sys.stderr)
+    else:
+        return float("nan")
+    listed = roomlib.parse_rows(read.stdout)
     return sum(1 for text, _ in listed if text.split(" ( ")[0] == names.get(
         text.split(" ( ")[1].split(" )")[0] if " ( " in text else "", "N/A"))
 
