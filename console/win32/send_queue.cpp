@@ -100,8 +100,8 @@ void QueuedSends::Stop() {
         shared_->stopping = true;
     }
     SetEvent(shared_->wake);
-    // A non-blocking socket never holds a send; a thread that still has not ended is left
-    // behind, holding what it shares.
+    // A non-blocking socket never holds a send. A thread that has still not ended is left
+    // behind: this happens only as the console ends, and the process ends under it.
     WaitForSingleObject(thread_, kFinalSendMs);
     CloseHandle(thread_);
     thread_ = nullptr;

@@ -71,6 +71,12 @@ def test_a_mass_outage_opens_one_summary_while_the_ticks_go_on(room_factory, sim
             console = start_console(room, clients, "/Notices=Summary")
             assert console.wait_rows(lambda rows: sum("state NORMAL" in r for r in rows)
                                      == OUTAGE + 1, timeout=30)
+            # The first tick's datagrams go out on the console's sending thread: every station
+            # was asked for its status once and sent the client warning once.
+            agents.stdin.write(b"stats\n")
+            agents.stdin.flush()
+            stats = agents.stdout.readline().decode().split()
+            assert stats[1:5] == ["requests", str(OUTAGE), "commands", str(OUTAGE)], stats
             # A check every 5 s, each station given three answer timeouts of a second.
             console.set_option(40014, "Periodic Check", 1043, 1044, "5")
             console.set_option(40015, "Timeout", 1010, 1040, "1")
