@@ -105,6 +105,10 @@ class SetupRun:
                          re.findall(r'CreateProcessInternalW app .* cmdline L"(.*)"$', trace,
                                     re.MULTILINE)]
 
+    def __repr__(self):
+        # What a failed assertion on the run shows: the end of Wine's trace says why it ended.
+        return f"SetupRun(exit {self.exit_code}, trace ends:\n{self.trace[-1500:]})"
+
     def started(self, program):
         """The command lines that start program (its quoted path opens the line)."""
         return [c for c in self.commands if c.startswith(program)]
