@@ -170,9 +170,9 @@ def answer_probe(host, duration_ms):
     every ANSWER_INTERVAL_MS for duration_ms, as a button press would be handled by the console's
     thread. The probe times each question itself: neither its own start under Wine nor the wait
     for the dialog is counted."""
-    host.install(host.room.testbin("VorlekProbe.exe"))
-    return host.start("VorlekProbe.exe", "--wait", DIALOG_WAIT_MS, "answer-times", MAIN_TITLE,
-                      DEATH_TIMER_EDIT, ANSWER_INTERVAL_MS, duration_ms)
+    return host.start(host.room.testbin("VorlekProbe.exe"), "--wait", DIALOG_WAIT_MS,
+                      "answer-times", MAIN_TITLE, DEATH_TIMER_EDIT, ANSWER_INTERVAL_MS,
+                      duration_ms)
 
 
 def answers_of(probe):
